@@ -1,0 +1,40 @@
+#pragma once
+
+// Every call that is not portable C++ lives behind these functions; a Windows build
+// replaces PlatformPosix.cpp and nothing else.
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvanta::platform {
+
+// The legacy code page's charset name: GB18030, which writes GBK bytes for every GBK
+// character and still encodes everything else.
+inline constexpr const char* legacyCharset = "GB18030";
+
+// Converts bytes from one charset to another by name ("UTF-8", "UTF-16LE", "GB18030",
+// "CP1252", ...). Nothing when a name is unknown or the input is not valid in `from`.
+std::optional<std::string> convertCharset(std::string_view input, const std::string& from,
+                                          const std::string& to);
+
+// True when convertCharset knows the charset name.
+bool isKnownCharset(const std::string& name);
+
+// Milliseconds since the machine started, as a 32-bit count that wraps after ~49.7 days.
+std::uint32_t tickCount();
+
+// The user's clock setting: true for a 12-hour clock (the locale's time format shows
+// %I or %r), false for a 24-hour one.
+bool uses12HourClock();
+
+// Local calendar time now.
+std::tm localTimeNow();
+
+// The user's desktop folder, without a trailing separator; the home folder when the
+// desktop does not exist.
+std::string desktopFolder();
+
+} // namespace corvanta::platform
