@@ -3,8 +3,10 @@
 // Every call that is not portable C++ lives behind these functions; a Windows build
 // replaces PlatformPosix.cpp and nothing else.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,5 +38,10 @@ std::tm localTimeNow();
 // The user's desktop folder, without a trailing separator; the home folder when the
 // desktop does not exist.
 std::string desktopFolder();
+
+// Runs `body` on a new detached thread. `stackSize` 0 takes the system's default stack;
+// any other size is a minimum, raised to what the system and the build need to run.
+// False, and `body` not run, when no thread could be started.
+bool startThread(std::function<void()> body, std::size_t stackSize);
 
 } // namespace corvanta::platform

@@ -1,12 +1,18 @@
 #include "util/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iconv.h>
 #include <langinfo.h>
+#include <limits.h>
 #include <locale.h>
+#include <memory>
+#include <new>
+#include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace corvanta::platform {
 
@@ -104,6 +110,62 @@ std::string desktopFolder() {
     if (fs::is_directory(base / "Desktop", ec))
         return (base / "Desktop").string();
     return base.string();
+}
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CORVANTA_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CORVANTA_SANITIZED_BUILD 1
+#endif
+#endif
+
+// Small stacks are fine for the pool's loops but not for the task code they call, and
+// the sanitizers' runtimes need far more.
+#ifdef CORVANTA_SANITIZED_BUILD
+constexpr std::size_t leastThreadStack = std::size_t{1} << 20;
+#else
+constexpr std::size_t leastThreadStack = std::size_t{64} << 10;
+#endif
+
+void* threadEntry(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    (*body)();
+    return nullptr;
+}
+
+} // namespace
+
+bool startThread(std::function<void()> body, std::size_t stackSize) {
+    if (!body)
+        return false;
+    auto* heapBody = new (std::nothrow) std::function<void()>(std::move(body));
+    if (heapBody == nullptr)
+        return false;
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        delete heapBody;
+        return false;
+    }
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (stackSize > 0) {
+        const long page = sysconf(_SC_PAGESIZE);
+        const std::size_t pageSize = page > 0 ? static_cast<std::size_t>(page) : 4096;
+        std::size_t size =
+            std::max({stackSize, leastThreadStack, static_cast<std::size_t>(PTHREAD_STACK_MIN)});
+        size = (size + pageSize - 1) / pageSize * pageSize;
+        pthread_attr_setstacksize(&attr, size); // on refusal the default stack stays
+    }
+    pthread_t thread;
+    const int rc = pthread_create(&thread, &attr, threadEntry, heapBody);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete heapBody;
+        return false;
+    }
+    return true;
 }
 
 } // namespace corvanta::platform
