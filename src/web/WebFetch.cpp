@@ -1,0 +1,464 @@
+#include "web/WebFetch.h"
+
+#include "util/Platform.h"
+#include "util/TextSearch.h"
+#include "util/Utf8.h"
+#include "web/CookieText.h"
+#include "web/HeaderBlock.h"
+#include "web/ResponseDecoding.h"
+
+#include <chrono>
+#include <curl/curl.h>
+#include <memory>
+#include <optional>
+
+namespace corvanta {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The numbered failure texts the exchange reports in statusText.
+constexpr const char* kNoPlatform = "700 当前系统不支持WinHttp服务!";
+constexpr const char* kBadUrl = "701 解析URL地址失败!";
+constexpr const char* kNoSession = "702 创建WinHttp会话失败!";
+constexpr const char* kNoRequest = "704 创建WinHttp请求失败!";
+constexpr const char* kNoTimeouts = "705 设置超时时间失败!";
+constexpr const char* kNoCredentials = "707 设置代理凭证失败!";
+constexpr const char* kNoCookieOption = "708 禁止自动设置Cookies失败!";
+constexpr const char* kNoRedirectOption = "709 重定向设置失败!";
+constexpr const char* kBadHeaders = "710 设置协议头失败!";
+constexpr const char* kSendFailed = "711 发送请求失败!";
+constexpr const char* kNoResponse = "712 服务器未响应!";
+constexpr const char* kReadFailed = "713 读取数据失败!";
+constexpr const char* kCertificate = "忽略错误/证书错误  失败！";
+
+constexpr int kDefaultTimeoutMs = 30000;
+constexpr long kMaxRedirects = 10;
+constexpr int kPollIntervalMs = 25;
+
+const char* verbFor(int method) {
+    static constexpr const char* verbs[] = {"GET",     "POST",   "HEAD",  "PUT",
+                                            "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+    return (method >= 0 && method < 8) ? verbs[method] : verbs[0];
+}
+
+bool curlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+struct EasyDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+};
+struct UrlDeleter {
+    void operator()(CURLU* h) const { curl_url_cleanup(h); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+// What the transfer has seen so far; the callbacks write it, the wait loop reads it.
+struct Transfer {
+    std::string headerBlock; // the current response's header lines
+    bool sawResponse = false;
+    bool headersComplete = false;
+    std::string body;
+    curl_off_t uploaded = 0;
+    bool requestStarted = false;
+    Clock::time_point lastActivity = Clock::now();
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        // A new response: an interim 1xx answer, a redirect or a proxy's CONNECT answer
+        // came before; only the final response's headers and body are kept.
+        t->headerBlock.clear();
+        t->body.clear();
+        t->headersComplete = false;
+    }
+    t->headerBlock.append(line);
+    t->sawResponse = true;
+    if (line == "\r\n" || line == "\n")
+        t->headersComplete = true;
+    t->lastActivity = Clock::now();
+    return line.size();
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    t->body.append(data, size * count);
+    t->lastActivity = Clock::now();
+    return size * count;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+    auto* t = static_cast<Transfer*>(user);
+    if (ulnow != t->uploaded) {
+        t->uploaded = ulnow;
+        t->lastActivity = Clock::now();
+    }
+    return 0;
+}
+
+// Called once a connection is ready and the request is about to go out.
+int onRequestReady(void* user, char*, char*, int, int) {
+    auto* t = static_cast<Transfer*>(user);
+    t->requestStarted = true;
+    t->lastActivity = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Bytes a URL may not carry as they are (blanks, controls, non-ASCII) are percent-encoded
+// so that the parser accepts addresses the way users type them.
+std::string escapeUrl(std::string_view url) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(url.size());
+    for (char ch : url) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string urlPart(CURLU* url, CURLUPart part) {
+    char* value = nullptr;
+    if (curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr)
+        return {};
+    std::string result(value);
+    curl_free(value);
+    return result;
+}
+
+// Header text taken from the wire is UTF-8 when it is well-formed, else legacy bytes.
+std::string headerText(std::string raw) {
+    if (utf8::isValid(raw))
+        return raw;
+    if (auto decoded = platform::convertCharset(raw, platform::legacyCharset, "UTF-8"))
+        return std::move(*decoded);
+    return raw;
+}
+
+bool hasHeaderNamed(std::string_view block, std::string_view name) {
+    for (std::string_view line : splitAtCrLf(block)) {
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon != name.size())
+            continue;
+        if (findText(line.substr(0, colon), name, 0, true) == 1)
+            return true;
+    }
+    return false;
+}
+
+// Turns the header block into libcurl's list. Blank lines carry no header; a line without
+// a colon, or with a stray CR or LF, is refused. Headers the block does not set are kept
+// from being added by the library, so the block alone decides them.
+std::optional<HeaderList> headerList(std::string_view block) {
+    HeaderList list;
+    auto append = [&list](const std::string& line) {
+        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        if (grown == nullptr)
+            return false;
+        list.release();
+        list.reset(grown);
+        return true;
+    };
+    for (std::string_view piece : splitAtCrLf(block)) {
+        if (piece.empty())
+            continue;
+        const size_t colon = piece.find(':');
+        if (colon == std::string_view::npos || colon == 0 ||
+            piece.find_first_of("\r\n") != std::string_view::npos ||
+            piece.find('\0') != std::string_view::npos)
+            return std::nullopt;
+        std::string line(piece);
+        // libcurl drops a header whose value is blank; "Name;" sends it empty.
+        if (piece.find_first_not_of(' ', colon + 1) == std::string_view::npos)
+            line = std::string(piece.substr(0, colon)) + ";";
+        if (!append(line))
+            return std::nullopt;
+    }
+    for (const char* name : {"Accept", "Content-Type", "Expect"}) {
+        if (!hasHeaderNamed(block, name) && !append(std::string(name) + ":"))
+            return std::nullopt;
+    }
+    return list;
+}
+
+std::string withoutLineBreaks(std::string text) {
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    return text;
+}
+
+std::string untilNul(std::string_view text) {
+    return std::string(text.substr(0, text.find('\0')));
+}
+
+bool isCertificateFailure(CURLcode code) {
+    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_ISSUER_ERROR ||
+           code == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+class Exchange {
+public:
+    explicit Exchange(WebExchange& io) : io_(io) {}
+
+    std::string run();
+
+private:
+    std::string fail(const char* text) {
+        io_.statusText = text;
+        return {};
+    }
+    const char* configure(CURL* easy);
+    const char* waitForTransfer(CURL* easy, CURLcode& result);
+    const char* failureOf(CURL* easy, CURLcode code) const;
+    std::string finish();
+
+    WebExchange& io_;
+    UrlHandle url_;
+    HeaderList headers_;
+    std::string body_;
+    std::string requestTarget_;
+    int timeoutMs_ = kDefaultTimeoutMs;
+    Transfer transfer_;
+};
+
+std::string Exchange::run() {
+    if (!curlReady())
+        return fail(kNoPlatform);
+
+    url_.reset(curl_url());
+    const std::string address = escapeUrl(io_.url);
+    if (!url_ || curl_url_set(url_.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK)
+        return fail(kBadUrl);
+    const std::string scheme = urlPart(url_.get(), CURLUPART_SCHEME);
+    if ((scheme != "http" && scheme != "https") || urlPart(url_.get(), CURLUPART_HOST).empty())
+        return fail(kBadUrl);
+    // A fragment is part of the object requested, as the address gave it.
+    if (const std::string fragment = urlPart(url_.get(), CURLUPART_FRAGMENT); !fragment.empty()) {
+        requestTarget_ = urlPart(url_.get(), CURLUPART_PATH);
+        if (const std::string query = urlPart(url_.get(), CURLUPART_QUERY); !query.empty())
+            requestTarget_ += "?" + query;
+        requestTarget_ += "#" + fragment;
+    }
+
+    EasyHandle easy(curl_easy_init());
+    if (!easy)
+        return fail(kNoSession);
+    if (const char* failure = configure(easy.get()))
+        return fail(failure);
+
+    CURLcode result = CURLE_OK;
+    if (const char* failure = waitForTransfer(easy.get(), result))
+        return fail(failure);
+    if (result != CURLE_OK) {
+        // A proxy that refuses the tunnel answers like a server: keep its answer.
+        long connectCode = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        if (!(connectCode >= 300 && transfer_.headersComplete))
+            return fail(failureOf(easy.get(), result));
+        transfer_.body.clear();
+    }
+    return finish();
+}
+
+const char* Exchange::configure(CURL* easy) {
+    auto set = [easy](CURLoption option, auto value) {
+        return curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+
+    // The request: address, verb, body.
+    const int method = io_.method;
+    body_ = io_.postBytes.empty() ? untilNul(io_.postText) : io_.postBytes;
+    bool ok = set(CURLOPT_CURLU, url_.get()) && set(CURLOPT_NOSIGNAL, 1L) &&
+              set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+              set(CURLOPT_PATH_AS_IS, 1L) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+              set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    if (ok && !requestTarget_.empty())
+        ok = set(CURLOPT_REQUEST_TARGET, requestTarget_.c_str());
+    const bool sendsBody = !body_.empty() || method == 1 || method == 3;
+    if (ok && method == 2) {
+        ok = set(CURLOPT_NOBODY, 1L);
+    } else if (ok && sendsBody) {
+        ok = set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size())) &&
+             set(CURLOPT_POSTFIELDS, body_.data());
+    }
+    // POST is libcurl's own verb for a body, so a redirect may turn it into GET as
+    // browsers do; every other verb is named explicitly.
+    if (ok && method != 1 && method != 2 && (sendsBody || (method > 0 && method < 8)))
+        ok = set(CURLOPT_CUSTOMREQUEST, verbFor(method));
+    if (!ok)
+        return kNoRequest;
+
+    // Proxy and time-outs.
+    std::string proxy;
+    if (!io_.proxyAddress.empty()) {
+        proxy = io_.proxyAddress.find("://") == std::string::npos ? "http://" + io_.proxyAddress
+                                                                  : io_.proxyAddress;
+    }
+    if (!set(CURLOPT_PROXY, proxy.c_str()))
+        return kNoSession;
+    timeoutMs_ = io_.timeoutSeconds >= 1 ? io_.timeoutSeconds * 1000 : kDefaultTimeoutMs;
+    if (!set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs_)))
+        return kNoTimeouts;
+
+    // Credentials, only when both halves are given.
+    if (!io_.serverUser.empty() && !io_.serverPassword.empty()) {
+        if (!set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
+            !set(CURLOPT_USERNAME, io_.serverUser.c_str()) ||
+            !set(CURLOPT_PASSWORD, io_.serverPassword.c_str()))
+            return kNoCredentials;
+    }
+    if (!io_.proxyUser.empty() && !io_.proxyPassword.empty()) {
+        if (!set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
+            !set(CURLOPT_PROXYUSERNAME, io_.proxyUser.c_str()) ||
+            !set(CURLOPT_PROXYPASSWORD, io_.proxyPassword.c_str()))
+            return kNoCredentials;
+    }
+
+    // Certificates are checked unless the caller asks otherwise.
+    const long verify = io_.ignoreCertErrors ? 0L : 1L;
+    if (!set(CURLOPT_SSL_VERIFYPEER, verify) || !set(CURLOPT_SSL_VERIFYHOST, verify * 2))
+        return kCertificate;
+
+    // With cookies to send, the library also keeps the cookies that redirects within this
+    // call set; without, it neither sends nor stores any.
+    if (!io_.sendCookies.empty() && !set(CURLOPT_COOKIEFILE, ""))
+        return kNoCookieOption;
+
+    if (!set(CURLOPT_FOLLOWLOCATION, io_.noRedirect ? 0L : 1L) ||
+        !set(CURLOPT_MAXREDIRS, kMaxRedirects))
+        return kNoRedirectOption;
+
+    const std::string block =
+        assembleRequestHeaders(io_.extraHeaders, method, withoutLineBreaks(io_.sendCookies),
+                               io_.addDefaultHeaders, io_.normalizeHeaders);
+    std::optional<HeaderList> list = headerList(block);
+    if (!list || !set(CURLOPT_HTTPHEADER, list->get()))
+        return kBadHeaders;
+    headers_ = std::move(*list);
+
+    ok = set(CURLOPT_HEADERFUNCTION, onHeader) && set(CURLOPT_HEADERDATA, &transfer_) &&
+         set(CURLOPT_WRITEFUNCTION, onBody) && set(CURLOPT_WRITEDATA, &transfer_) &&
+         set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, onProgress) &&
+         set(CURLOPT_XFERINFODATA, &transfer_) && set(CURLOPT_PREREQFUNCTION, onRequestReady) &&
+         set(CURLOPT_PREREQDATA, &transfer_);
+    return ok ? nullptr : kNoRequest;
+}
+
+// Runs the transfer, watching each phase: once the request is under way, a pause longer
+// than the time-out while sending, while waiting for the answer or while reading the body
+// ends the call. A slow but steady body never does.
+const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
+    MultiHandle multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+        return kNoSession;
+    const auto timeout = std::chrono::milliseconds(timeoutMs_);
+    const char* failure = nullptr;
+    bool done = false;
+    while (!done) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            failure = kSendFailed;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done)
+            break;
+        if (transfer_.requestStarted && Clock::now() - transfer_.lastActivity > timeout) {
+            if (transfer_.headersComplete)
+                failure = kReadFailed;
+            else if (!transfer_.sawResponse &&
+                     transfer_.uploaded < static_cast<curl_off_t>(body_.size()))
+                failure = kSendFailed;
+            else
+                failure = kNoResponse;
+            break;
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, kPollIntervalMs, nullptr);
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return failure;
+}
+
+const char* Exchange::failureOf(CURL*, CURLcode code) const {
+    if (isCertificateFailure(code))
+        return kCertificate;
+    if (transfer_.headersComplete)
+        return kReadFailed;
+    if (transfer_.sawResponse)
+        return kNoResponse;
+    switch (code) {
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_TOO_MANY_REDIRECTS:
+        return transfer_.requestStarted ? kNoResponse : kSendFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+        return transfer_.requestStarted ? kNoResponse : kSendFailed;
+    default:
+        return kSendFailed;
+    }
+}
+
+std::string Exchange::finish() {
+    io_.responseHeaders = headerText(std::move(transfer_.headerBlock));
+    const std::string& headers = io_.responseHeaders;
+    const size_t lineEnd = headers.find("\r\n", 9);
+    io_.statusText =
+        headers.size() > 9
+            ? headers.substr(9, lineEnd == std::string::npos ? std::string::npos : lineEnd - 9)
+            : std::string();
+
+    for (std::string_view line : splitAtCrLf(headers)) {
+        if (const std::string cookie = setCookieFromLine(line); !cookie.empty())
+            io_.receivedCookies += cookie + "; ";
+        if (line.size() >= 10 && findText(line.substr(0, 10), "Location: ", 0, true) == 1)
+            io_.redirectLocation = std::string(line.substr(10));
+    }
+    if (io_.receivedCookies.ends_with("; "))
+        io_.receivedCookies.resize(io_.receivedCookies.size() - 2);
+    if (io_.mergeCookies && !io_.sendCookies.empty())
+        io_.receivedCookies = mergeCookieText(io_.sendCookies, io_.receivedCookies);
+
+    io_.responseBytes = std::move(transfer_.body);
+    return decodeResponseText(untilNul(io_.responseBytes), io_.responseBytes);
+}
+
+} // namespace
+
+std::string webFetch(WebExchange& exchange) {
+    return Exchange(exchange).run();
+}
+
+std::string webFetch(const std::string& url, int method, const std::string& sendCookies) {
+    WebExchange exchange;
+    exchange.url = url;
+    exchange.method = method;
+    exchange.sendCookies = sendCookies;
+    return webFetch(exchange);
+}
+
+} // namespace corvanta
