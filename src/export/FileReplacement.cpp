@@ -1,0 +1,140 @@
+#include "export/FileReplacement.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace corvanta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+// Where the new file really goes: through a symbolic link to the file it names, so that
+// replacing keeps the link.
+std::string resolvedTarget(const std::string& target) {
+    std::error_code ec;
+    if (!fs::is_symlink(target, ec))
+        return target;
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    return ec ? target : resolved.string();
+}
+
+} // namespace
+
+FileReplacement::FileReplacement(std::string target) : target_(resolvedTarget(target)) {}
+
+FileReplacement::~FileReplacement() {
+    discard();
+}
+
+bool FileReplacement::create(std::string& error) {
+    std::error_code ec;
+    if (fs::is_directory(target_, ec)) {
+        error = "\"" + target_ + "\" is a folder, not a file.";
+        return false;
+    }
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<unsigned> digits(0, 0xFFFFFF);
+    const fs::path folder = fs::path(target_).parent_path();
+    int lastError = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".export-%06x.tmp", digits(random));
+        const std::string candidate = (folder / name).string();
+        errno = 0;
+        // "x": fail rather than reuse a name that exists.
+        if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+            std::fclose(file);
+            temporaryPath_ = candidate;
+            pending_ = true;
+            return true;
+        }
+        lastError = errno;
+        if (lastError != EEXIST)
+            break;
+    }
+    error = describeFileError(lastError, target_);
+    return false;
+}
+
+bool FileReplacement::commit(std::string& error) {
+    if (!pending_) {
+        error = "There is no finished file to save as \"" + target_ + "\".";
+        return false;
+    }
+    std::error_code ec;
+    // Keep the permissions of the file being replaced.
+    const fs::file_status old = fs::status(target_, ec);
+    if (!ec && fs::is_regular_file(old))
+        fs::permissions(temporaryPath_, old.permissions(), ec);
+    fs::rename(temporaryPath_, target_, ec);
+    if (ec) {
+        error = describeFileError(ec.value(), target_);
+        discard();
+        return false;
+    }
+    pending_ = false;
+    return true;
+}
+
+void FileReplacement::discard() {
+    if (!pending_)
+        return;
+    std::error_code ec;
+    fs::remove(temporaryPath_, ec);
+    pending_ = false;
+}
+
+std::string describeFileError(int errorNumber, const std::string& path) {
+    const std::string quoted = "\"" + path + "\"";
+    switch (errorNumber) {
+    case ENOENT:
+        return "The folder " + std::string("\"") + folderOf(path) + "\" does not exist.";
+    case ENOTDIR:
+        return "The path " + quoted + " goes through something that is not a folder.";
+    case EACCES:
+    case EPERM:
+        return "No permission to write " + quoted + ".";
+    case EROFS:
+        return "The folder of " + quoted + " is on a read-only drive.";
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return "The disk is full: " + quoted + " could not be written.";
+    case EISDIR:
+        return quoted + " is a folder, not a file.";
+    case ENAMETOOLONG:
+        return "The file name " + quoted + " is too long.";
+    case EBUSY:
+    case ETXTBSY:
+        return quoted + " is in use by another program.";
+    default:
+        return "Could not write " + quoted + ": " + std::generic_category().message(errorNumber) +
+               ".";
+    }
+}
+
+bool closeWritten(std::FILE* file, const std::string& path, std::string& error) {
+    int failure = 0;
+    errno = 0;
+    if (std::fflush(file) != 0 || std::ferror(file))
+        failure = errno ? errno : EIO;
+    errno = 0;
+    if (std::fclose(file) != 0 && failure == 0)
+        failure = errno ? errno : EIO;
+    if (failure == 0)
+        return true;
+    error = describeFileError(failure, path);
+    return false;
+}
+
+} // namespace corvanta
