@@ -44,6 +44,14 @@ TEST(Utf8Test, Utf16LengthCountsPairsAndInvalidBytes) {
     EXPECT_EQ(utf8::utf16Length("\xD6\xD0\xB9\xFA"), 3u); // GBK 中国: D0 B9 reads as й
 }
 
+TEST(Utf8Test, ValidityOfWholeTexts) {
+    EXPECT_TRUE(utf8::isValid(""));
+    EXPECT_TRUE(utf8::isValid("abc中国\xF0\x9F\x98\x80"));
+    EXPECT_FALSE(utf8::isValid("abc\xD6\xD0\xCE\xC4"));
+    EXPECT_FALSE(utf8::isValid("中\xE4\xB8")); // cut short at the end
+    EXPECT_FALSE(utf8::isValid("\xED\xA0\x80"));
+}
+
 TEST(Utf8Test, NextCharacterStepsOverWholeCharacters) {
     const std::string text = "中\xFFx";
     EXPECT_EQ(utf8::nextCharacter(text, 0), 3u);
