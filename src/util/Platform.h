@@ -25,6 +25,16 @@ std::optional<std::string> convertCharset(std::string_view input, const std::str
 // True when convertCharset knows the charset name.
 bool isKnownCharset(const std::string& name);
 
+// Converts like convertCharset but goes on past bad input: every sequence that is not
+// valid in `from`, or that `to` cannot write, becomes `replacement` (bytes in `to`) and
+// conversion resumes `skip(rest)` bytes further on, `rest` being the input not converted
+// yet (at least one byte is skipped). An incomplete sequence at the very end becomes one
+// `replacement`. Nothing only when a charset name is unknown.
+std::optional<std::string>
+convertCharsetLenient(std::string_view input, const std::string& from, const std::string& to,
+                      std::string_view replacement,
+                      const std::function<std::size_t(std::string_view rest)>& skip);
+
 // Milliseconds since the machine started, as a 32-bit count that wraps after ~49.7 days.
 std::uint32_t tickCount();
 

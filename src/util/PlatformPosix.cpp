@@ -71,6 +71,56 @@ std::optional<std::string> convertCharset(std::string_view input, const std::str
     return out;
 }
 
+std::optional<std::string>
+convertCharsetLenient(std::string_view input, const std::string& from, const std::string& to,
+                      std::string_view replacement,
+                      const std::function<std::size_t(std::string_view rest)>& skip) {
+    IconvHandle cd(from, to);
+    if (!cd.valid())
+        return std::nullopt;
+    std::string out;
+    out.resize(input.size() * 2 + replacement.size() + 16);
+    char* in = const_cast<char*>(input.data());
+    size_t inLeft = input.size();
+    size_t used = 0;
+    const auto append = [&](std::string_view bytes) {
+        if (out.size() - used < bytes.size())
+            out.resize(std::max(out.size() * 2, used + bytes.size()));
+        bytes.copy(out.data() + used, bytes.size());
+        used += bytes.size();
+    };
+    while (true) {
+        char* dst = out.data() + used;
+        size_t outLeft = out.size() - used;
+        size_t rc = inLeft ? iconv(cd.get(), &in, &inLeft, &dst, &outLeft)
+                           : iconv(cd.get(), nullptr, nullptr, &dst, &outLeft);
+        const int error = errno;
+        used = out.size() - outLeft;
+        if (rc != static_cast<size_t>(-1)) {
+            if (inLeft == 0 && in != nullptr) {
+                in = nullptr; // flush any shift state once
+                continue;
+            }
+            break;
+        }
+        if (error == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        append(replacement);
+        if (error == EINVAL) { // cut short at the end: nothing more can follow
+            inLeft = 0;
+            continue;
+        }
+        const size_t step = skip ? skip(std::string_view(in, inLeft)) : 1;
+        const size_t skipped = std::min(std::max<size_t>(step, 1), inLeft);
+        in += skipped;
+        inLeft -= skipped;
+    }
+    out.resize(used);
+    return out;
+}
+
 bool isKnownCharset(const std::string& name) {
     return IconvHandle(name, "UTF-8").valid();
 }

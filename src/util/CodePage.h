@@ -1,0 +1,35 @@
+#pragma once
+
+// Conversions between internal UTF-8 text, UTF-16 and Windows code pages, for the edges
+// where legacy bytes come in or must go out. Code pages: 936 is the legacy code page (its
+// bytes are GB18030: GBK bytes for every GBK character, nothing lost for the rest), 65001
+// UTF-8, 1200 UTF-16LE, 1201 UTF-16BE; any other number n is the charset "CP<n>". An unknown
+// code page gives an empty result.
+//
+// Texts end at their first NUL character: conversion stops there. Invalid input never makes
+// a conversion fail or drop the valid part: a byte sequence that is not valid in its code
+// page becomes U+FFFD (one per offending byte, one per unit for UTF-16), an unpaired
+// surrogate likewise, and a character the target code page cannot write becomes "?"
+// (U+FFFD for the Unicode code pages). Safe on any number of threads at once.
+
+#include <string>
+#include <string_view>
+
+namespace corvanta {
+
+inline constexpr int kLegacyCodePage = 936;
+inline constexpr int kUtf8CodePage = 65001;
+
+// Bytes in the code page to UTF-16.
+std::u16string codePageToWide(std::string_view text, int codePage = kUtf8CodePage);
+
+// UTF-16 to bytes in the code page.
+std::string wideToCodePage(std::u16string_view wide, int codePage = kLegacyCodePage);
+
+// Legacy (GB18030/GBK) bytes to UTF-8.
+std::string ansiToUtf8(std::string_view legacyText);
+
+// UTF-8 to legacy GB18030 bytes, for export files and legacy percent-encoding.
+std::string utf8ToAnsi(std::string_view utf8Text);
+
+} // namespace corvanta

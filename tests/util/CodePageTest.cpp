@@ -1,0 +1,149 @@
+#include "util/CodePage.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvanta {
+namespace {
+
+using namespace std::string_literals;
+
+struct RoundTripCase {
+    const char* name;
+    std::u16string wide;
+    int codePage;
+    std::string bytes;
+};
+
+class CodePageRoundTripTest : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(CodePageRoundTripTest, ConvertsBothWays) {
+    const RoundTripCase& c = GetParam();
+    EXPECT_EQ(wideToCodePage(c.wide, c.codePage), c.bytes);
+    EXPECT_EQ(codePageToWide(c.bytes, c.codePage), c.wide);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CodePageRoundTripTest,
+    ::testing::Values(RoundTripCase{"ChineseLegacy", u"中国", 936, "\xD6\xD0\xB9\xFA"},
+                      RoundTripCase{"ChineseUtf8", u"中国", 65001, "\xE4\xB8\xAD\xE5\x9B\xBD"},
+                      RoundTripCase{"ChineseUtf16Le", u"中国", 1200, "\x2D\x4E\xFD\x56"},
+                      RoundTripCase{"ChineseUtf16Be", u"中国", 1201, "\x4E\x2D\x56\xFD"},
+                      RoundTripCase{"AsciiLegacy", u"abc 123", 936, "abc 123"},
+                      RoundTripCase{"FullWidthAndIdeographicSpace", u"！\u3000Ａ", 936,
+                                    "\xA3\xA1\xA1\xA1\xA3\xC1"},
+                      // Beyond GBK: GB18030's four-byte forms keep these, nothing is cut short.
+                      RoundTripCase{"NonBmpLegacy", u"\U00020BB7x", 936, "\x95\x34\xB2\x35x"},
+                      RoundTripCase{"NonBmpUtf8", u"\U0001F600x", 65001, "\xF0\x9F\x98\x80x"},
+                      RoundTripCase{"NonBmpUtf16Le", u"\U0001F600", 1200, "\x3D\xD8\x00\xDE"s},
+                      RoundTripCase{"Gb18030Number", u"中", 54936, "\xD6\xD0"},
+                      RoundTripCase{"WesternCodePage", u"é", 1252, "\xE9"},
+                      RoundTripCase{"Empty", u"", 936, ""}),
+    [](const ::testing::TestParamInfo<RoundTripCase>& tested) {
+        return std::string(tested.param.name);
+    });
+
+TEST(CodePageTest, LegacyHelpersGoThroughGb18030) {
+    EXPECT_EQ(ansiToUtf8("\xD6\xD0\xB9\xFA"), "中国");
+    EXPECT_EQ(utf8ToAnsi("中国"), "\xD6\xD0\xB9\xFA");
+    EXPECT_EQ(utf8ToAnsi("a\xF0\x9F\x98\x80"), "a\x94\x39\xFC\x36");
+    EXPECT_EQ(ansiToUtf8("a\x94\x39\xFC\x36"), "a\xF0\x9F\x98\x80");
+}
+
+TEST(CodePageTest, DefaultsAreUtf8InAndLegacyOut) {
+    EXPECT_EQ(codePageToWide("中"), u"中");
+    EXPECT_EQ(wideToCodePage(u"中"), "\xD6\xD0");
+}
+
+TEST(CodePageTest, LongTextsAreNotCutShort) {
+    // UTF-8 and GB18030 forms of these are far longer than their UTF-16 forms.
+    std::string utf8;
+    for (int i = 0; i < 2000; ++i)
+        utf8 += "\xF0\x9F\x98\x80中a";
+    const std::u16string wide = codePageToWide(utf8, 65001);
+    EXPECT_EQ(wide.size(), 2000u * 4u);
+    EXPECT_EQ(wideToCodePage(wide, 65001), utf8);
+    EXPECT_EQ(ansiToUtf8(utf8ToAnsi(utf8)), utf8);
+}
+
+TEST(CodePageTest, TextsEndAtTheirFirstNul) {
+    EXPECT_EQ(codePageToWide("ab\0cd"s, 65001), u"ab");
+    EXPECT_EQ(wideToCodePage(u"ab\0cd"s, 65001), "ab");
+    EXPECT_EQ(ansiToUtf8("\xD6\xD0\0\xB9\xFA"s), "中");
+    // In UTF-16 the NUL is a whole zero unit, not any zero byte.
+    EXPECT_EQ(codePageToWide("a\0b\0\0\0c\0"s, 1200), u"ab");
+    EXPECT_EQ(wideToCodePage(u"ab", 1200), "a\0b\0"s);
+}
+
+struct InvalidCase {
+    const char* name;
+    std::string bytes;
+    int codePage;
+    std::u16string wide;
+};
+
+class CodePageInvalidInputTest : public ::testing::TestWithParam<InvalidCase> {};
+
+TEST_P(CodePageInvalidInputTest, KeepsTheValidPartAndMarksTheRest) {
+    const InvalidCase& c = GetParam();
+    EXPECT_EQ(codePageToWide(c.bytes, c.codePage), c.wide);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CodePageInvalidInputTest,
+    ::testing::Values(InvalidCase{"Utf8StrayByte",
+                                  "a\xFF"
+                                  "b",
+                                  65001, u"a\uFFFDb"},
+                      InvalidCase{"Utf8CutShortInside", "\xE4\xB8x", 65001, u"\uFFFD\uFFFDx"},
+                      InvalidCase{"Utf8CutShortAtEnd", "x\xE4\xB8", 65001, u"x\uFFFD"},
+                      InvalidCase{"LegacyLeadBeforeBlank", "\xA1 x", 936, u"\uFFFD x"},
+                      InvalidCase{"LegacyLeadAtEnd", "\xD6\xD0\xD6", 936, u"中\uFFFD"},
+                      InvalidCase{"Utf16OddByte", "a\0b"s, 1200, u"a\uFFFD"}),
+    [](const ::testing::TestParamInfo<InvalidCase>& tested) {
+        return std::string(tested.param.name);
+    });
+
+TEST(CodePageTest, UnwritableCharactersBecomeReplacements) {
+    const std::u16string loneSurrogate = u"a"s + char16_t(0xD800) + u"b";
+    EXPECT_EQ(wideToCodePage(loneSurrogate, 65001), "a\xEF\xBF\xBD"
+                                                    "b");
+    EXPECT_EQ(wideToCodePage(loneSurrogate, 936), "a?b");
+    EXPECT_EQ(wideToCodePage(u"a中b", 1252), "a?b");
+    // A surrogate pair the code page cannot write is one character, so one mark.
+    EXPECT_EQ(wideToCodePage(u"a\U0001F600b", 1252), "a?b");
+}
+
+TEST(CodePageTest, UnknownCodePagesGiveEmptyResults) {
+    for (int codePage : {0, -1, 99999}) {
+        SCOPED_TRACE(codePage);
+        EXPECT_EQ(codePageToWide("abc", codePage), u"");
+        EXPECT_EQ(wideToCodePage(u"abc", codePage), "");
+    }
+}
+
+TEST(CodePageTest, ConversionsOnSeveralThreadsAtOnce) {
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 500;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &failures] {
+            const std::string text = "关键词" + std::to_string(t) + "\xF0\x9F\x98\x80";
+            for (int round = 0; round < kRounds; ++round) {
+                if (ansiToUtf8(utf8ToAnsi(text)) != text ||
+                    wideToCodePage(codePageToWide(text), 1200).size() != 12)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+} // namespace
+} // namespace corvanta
