@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace corvanta::xls {
@@ -158,7 +159,7 @@ public:
     ~FileWriter() {
         if (file_ != nullptr) {
             std::fclose(file_);
-            std::remove(path_.c_str());
+            discard();
         }
     }
 
@@ -169,6 +170,8 @@ public:
             error_ = "cannot create \"" + path_ + "\": " + reason();
             return false;
         }
+        std::error_code ignored;
+        isRegularFile_ = std::filesystem::is_regular_file(path_, ignored);
         return true;
     }
 
@@ -193,16 +196,24 @@ public:
             return true;
         }
         error_ = "cannot write \"" + path_ + "\": " + (flushed ? reason() : flushReason);
-        std::remove(path_.c_str());
+        discard();
         return false;
     }
 
 private:
+    // A half-written workbook is removed; a device or pipe given as the path is left alone.
+    void discard() {
+        if (isRegularFile_) {
+            std::remove(path_.c_str());
+        }
+    }
+
     static std::string reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
 
     std::string path_;
     std::string& error_;
     std::FILE* file_ = nullptr;
+    bool isRegularFile_ = false;
 };
 
 } // namespace

@@ -27,35 +27,40 @@ std::u16string utf8ToUtf16(std::string_view text) {
             ++i;
             continue;
         }
+        // The length of the sequence and the range its second byte must lie in; narrower
+        // ranges after E0, ED, F0 and F4 exclude overlong forms, surrogates and values
+        // beyond U+10FFFF.
         std::size_t length = 0;
         std::uint32_t code = 0;
-        std::uint32_t minimum = 0;
-        if ((lead & 0xE0) == 0xC0) {
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;
             code = lead & 0x1F;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
             code = lead & 0x0F;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4;
             code = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            out.push_back(replacementCharacter);
-            ++i;
-            continue;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
         }
         std::size_t taken = 1;
-        while (taken < length && i + taken < size && isContinuation(bytes[i + taken])) {
-            code = (code << 6) | (bytes[i + taken] & 0x3F);
+        while (taken < length && i + taken < size) {
+            const unsigned char next = bytes[i + taken];
+            const bool valid = taken == 1 ? next >= low && next <= high : isContinuation(next);
+            if (!valid) {
+                break;
+            }
+            code = (code << 6) | (next & 0x3F);
             ++taken;
         }
-        // A truncated sequence, an overlong form, an encoded surrogate or a value beyond
-        // U+10FFFF is replaced as a whole; decoding resumes at the first byte not consumed.
-        if (taken < length || code < minimum || (code >= 0xD800 && code <= 0xDFFF) ||
-            code > 0x10FFFF) {
+        if (taken < length || length == 0) {
+            // The longest valid start of a sequence becomes one replacement character;
+            // decoding resumes at the first byte that did not fit.
             out.push_back(replacementCharacter);
             i += taken;
             continue;

@@ -1,0 +1,384 @@
+#include "export/xls/XlsWorkbook.h"
+
+#include "XlsReadBack.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace corvanta {
+namespace {
+
+using testing::jsonQuote;
+using testing::readXls;
+using testing::ScratchFolder;
+using testing::XlsReadBack;
+using Rows = std::vector<std::vector<std::string>>;
+
+const std::vector<std::string> listTitles = {"关键词", "PC指数", "移动指数", "总指数"};
+
+WorkbookSheet tableSheet(std::string name, std::vector<std::string> titles, Rows rows,
+                         int columnCount = -1) {
+    auto table = std::make_shared<const Rows>(std::move(rows));
+    WorkbookSheet sheet;
+    sheet.name = std::move(name);
+    sheet.titles = std::move(titles);
+    sheet.rowCount = static_cast<int>(table->size());
+    sheet.columnCount = columnCount >= 0 ? columnCount
+                        : table->empty() ? static_cast<int>(sheet.titles.size())
+                                         : static_cast<int>(table->front().size());
+    sheet.cell = [table](int row, int column) {
+        const auto& cells = (*table)[static_cast<std::size_t>(row)];
+        return static_cast<std::size_t>(column) < cells.size()
+                   ? cells[static_cast<std::size_t>(column)]
+                   : std::string();
+    };
+    return sheet;
+}
+
+// A sheet of generated rows: cell (r, c) is "r:c".
+WorkbookSheet generatedSheet(std::string name, bool titled, int rowCount, int columnCount) {
+    WorkbookSheet sheet;
+    sheet.name = std::move(name);
+    if (titled) {
+        sheet.titles.assign(static_cast<std::size_t>(columnCount), "标题");
+    }
+    sheet.rowCount = rowCount;
+    sheet.columnCount = columnCount;
+    sheet.cell = [](int row, int column) {
+        return std::to_string(row) + ":" + std::to_string(column);
+    };
+    return sheet;
+}
+
+std::string repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+class XlsWorkbookTest : public ::testing::Test {
+protected:
+    // Writes the sheets and reads them back, failing the test when either step fails.
+    XlsReadBack writeAndRead(const std::vector<WorkbookSheet>& sheets) {
+        const auto path = folder.file("book.xls");
+        std::string error;
+        EXPECT_TRUE(writeXlsWorkbook(path.string(), sheets, error)) << error;
+        XlsReadBack book = readXls(path);
+        EXPECT_EQ(book.exitCode, 0) << book.output.substr(0, 4000);
+        EXPECT_TRUE(book.logs.empty()) << book.logs.front();
+        return book;
+    }
+
+    ScratchFolder folder;
+};
+
+TEST_F(XlsWorkbookTest, ListRowsReadBackAsTextCellsAfterTheTitleRow) {
+    const Rows rows = {
+        {"示例", "120", "340", "460"},
+        {"未查询", "", "", ""},
+        {"0012", "1e3", "-5.50", "TRUE"},
+    };
+    const XlsReadBack book = writeAndRead({tableSheet("结果", listTitles, rows)});
+
+    ASSERT_EQ(book.sheets.size(), 1u);
+    EXPECT_EQ(book.sheets[0].name, jsonQuote("结果"));
+    EXPECT_EQ(book.sheets[0].rows, 4);
+    EXPECT_EQ(book.sheets[0].columns, 4);
+    for (int c = 0; c < 4; ++c) {
+        const auto* title = book.cell(0, 0, c);
+        ASSERT_NE(title, nullptr);
+        EXPECT_EQ(title->type, "text");
+        EXPECT_EQ(title->value, jsonQuote(listTitles[static_cast<std::size_t>(c)]));
+    }
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            const auto* cell = book.cell(0, r + 1, c);
+            ASSERT_NE(cell, nullptr) << r << "," << c;
+            const std::string& text =
+                rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+            // Numbers stay text; an empty field is an empty cell, not an empty string.
+            EXPECT_EQ(cell->type, text.empty() ? "empty" : "text") << r << "," << c;
+            EXPECT_EQ(cell->value, jsonQuote(text)) << r << "," << c;
+        }
+    }
+}
+
+TEST_F(XlsWorkbookTest, EveryCellCarriesTheHouseStyle) {
+    const XlsReadBack book =
+        writeAndRead({tableSheet("结果", listTitles, {{"示例", "120", "340", "460"}})});
+    ASSERT_EQ(book.sheets.size(), 1u);
+
+    const auto* title = book.cell(0, 0, 0);
+    const auto* body = book.cell(0, 1, 0);
+    ASSERT_TRUE(title != nullptr && body != nullptr);
+    // Thin (1) black borders on all four sides, centred both ways (2 and 1), 11 points.
+    const std::string common = "borders 1 1 1 1 bordercolours 000000 000000 000000 000000 "
+                               "halign 2 valign 1";
+    EXPECT_EQ(book.xfs.at(title->xf), "font \"微软雅黑\" height 220 colour ffffff fill 1 "
+                                      "fillcolour 008000 " +
+                                          common + " format \"@\"");
+    EXPECT_EQ(book.xfs.at(body->xf).rfind("font \"微软雅黑\" height 220 colour 000000 fill 0 ", 0),
+              0u)
+        << book.xfs.at(body->xf);
+    EXPECT_NE(book.xfs.at(body->xf).find(common), std::string::npos) << book.xfs.at(body->xf);
+    for (int r = 0; r < 2; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_EQ(book.cell(0, r, c)->xf, r == 0 ? title->xf : body->xf);
+        }
+    }
+
+    // Every column is formatted, so that empty cells show borders and the font too.
+    for (int c = 0; c < 256; ++c) {
+        const auto column = book.columns.find({0, c});
+        ASSERT_NE(column, book.columns.end()) << "column " << c;
+        if (c < 4) {
+            EXPECT_EQ(column->second.width, 18 * 256) << "column " << c;
+        }
+        const std::string& xf = book.xfs.at(column->second.xf);
+        EXPECT_NE(xf.find("font \"微软雅黑\" height 220 colour 000000"), std::string::npos) << xf;
+        EXPECT_NE(xf.find(common), std::string::npos) << "column " << c << ": " << xf;
+    }
+
+    // 20 points everywhere: the written rows and the default for all others.
+    EXPECT_EQ(book.sheets[0].defaultRowHeight, 400);
+    EXPECT_TRUE(book.sheets[0].defaultRowMismatch);
+    for (int r = 0; r < 2; ++r) {
+        ASSERT_EQ(book.rows.count({0, r}), 1u);
+        EXPECT_EQ(book.rows.at({0, r}).height, 400);
+        EXPECT_TRUE(book.rows.at({0, r}).mismatch);
+    }
+}
+
+TEST_F(XlsWorkbookTest, TextOfAnyScriptAndLengthSurvives) {
+    const std::string grin = "\xF0\x9F\x98\x80"; // U+1F600
+    const std::string extB = "\xF0\xA0\x80\x80"; // U+20000
+    const std::string fffd = "\xEF\xBF\xBD";     // U+FFFD
+    struct Case {
+        std::string written;
+        std::string read;
+    };
+    const std::vector<Case> cases = {
+        // First in the table on purpose: one code unit before the pairs puts a high
+        // surrogate at the end of the first SST record, where the text must not be cut.
+        {"a" + repeat(grin, 5000), ""},
+        {repeat(grin, 5000), ""},
+        {"plain ASCII", ""},
+        {"café über naïve", ""}, // Latin-1, stored one byte per character
+        {"中文关键词", ""},
+        {grin + " " + extB + " mixed 中文", ""},
+        {"tab\tnew\nline \"quoted\" back\\slash", ""},
+        {repeat("长", 5000), ""},                 // 10,000 bytes of UTF-16: longer than one record
+        {repeat("x", 20000), ""},                 // compressed, still spread over three records
+        {repeat("y", 40000), repeat("y", 32767)}, // cut to what a cell can hold
+        {repeat("中", 32766) + grin, repeat("中", 32766)}, // the cut never halves a pair
+        {"bad \xFF\xFE byte", "bad " + fffd + fffd + " byte"},
+        {"cut \xE4\xB8", "cut " + fffd},
+        {"overlong \xC0\xAF", "overlong " + fffd + fffd},
+        {"surrogate \xED\xA0\x80", "surrogate " + fffd + fffd + fffd},
+        {"beyond \xF4\x90\x80\x80", "beyond " + fffd + fffd + fffd + fffd},
+    };
+    Rows rows;
+    for (const Case& c : cases) {
+        rows.push_back({c.written});
+    }
+    const XlsReadBack book = writeAndRead({tableSheet("文本", {}, rows)});
+    ASSERT_EQ(book.sheets.size(), 1u);
+    ASSERT_EQ(book.sheets[0].rows, static_cast<int>(cases.size()));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto* cell = book.cell(0, static_cast<int>(i), 0);
+        ASSERT_NE(cell, nullptr) << "case " << i;
+        EXPECT_EQ(cell->type, "text") << "case " << i;
+        const std::string& expected = cases[i].read.empty() ? cases[i].written : cases[i].read;
+        EXPECT_TRUE(cell->value == jsonQuote(expected))
+            << "case " << i << " reads back as " << cell->value.substr(0, 200);
+    }
+}
+
+TEST_F(XlsWorkbookTest, LargeSharedStringTableKeepsEveryStringAndItsIndex) {
+    // 30,000 distinct texts (several hundred KB of strings, so dozens of CONTINUE
+    // records), each used twice, in varying lengths and both storage widths.
+    constexpr int count = 30000;
+    WorkbookSheet sheet;
+    sheet.name = "strings";
+    sheet.rowCount = count;
+    sheet.columnCount = 2;
+    auto text = [](int i) {
+        std::string t = (i % 3 == 0 ? "关键词" : "keyword") + std::to_string(i);
+        return t + std::string(static_cast<std::size_t>(i % 17), i % 2 == 0 ? 'a' : 'b');
+    };
+    sheet.cell = [text](int row, int column) { return text(column == 0 ? row : count - 1 - row); };
+    const auto path = folder.file("strings.xls");
+    std::string error;
+    ASSERT_TRUE(writeXlsWorkbook(path.string(), {sheet}, error)) << error;
+
+    const XlsReadBack book = readXls(path);
+    ASSERT_EQ(book.exitCode, 0) << book.output.substr(0, 4000);
+    ASSERT_EQ(book.sheets.size(), 1u);
+    ASSERT_EQ(book.sheets[0].rows, count);
+    for (int r = 0; r < count; ++r) {
+        ASSERT_EQ(book.cell(0, r, 0)->value, jsonQuote(text(r))) << "row " << r;
+        ASSERT_EQ(book.cell(0, r, 1)->value, jsonQuote(text(count - 1 - r))) << "row " << r;
+    }
+}
+
+TEST_F(XlsWorkbookTest, SeveralSheetsEachKeepTheirOwnRows) {
+    const std::vector<WorkbookSheet> sheets = {
+        tableSheet("第一", listTitles, {{"a", "1", "2", "3"}}),
+        generatedSheet("second", true, 1000, 4),
+        tableSheet("third", listTitles, {}),
+        generatedSheet("fourth", false, 70, 3),
+    };
+    const XlsReadBack book = writeAndRead(sheets);
+    ASSERT_EQ(book.sheets.size(), 4u);
+    const int rows[] = {2, 1001, 1, 70};
+    const char* names[] = {"第一", "second", "third", "fourth"};
+    for (int s = 0; s < 4; ++s) {
+        EXPECT_EQ(book.sheets[s].name, jsonQuote(names[s]));
+        EXPECT_EQ(book.sheets[s].rows, rows[s]) << names[s];
+    }
+    EXPECT_EQ(book.cell(0, 1, 0)->value, jsonQuote("a"));
+    EXPECT_EQ(book.cell(1, 1000, 3)->value, jsonQuote("999:3"));
+    EXPECT_EQ(book.cell(2, 0, 2)->value, jsonQuote("移动指数"));
+    EXPECT_EQ(book.cell(3, 0, 0)->value, jsonQuote("0:0"));
+    EXPECT_EQ(book.cell(3, 69, 2)->value, jsonQuote("69:2"));
+    EXPECT_EQ(book.sheets[3].columns, 3);
+}
+
+TEST_F(XlsWorkbookTest, SheetNamesAreMadeValidAndUnique) {
+    struct Case {
+        std::string given;
+        std::string written;
+    };
+    const std::vector<Case> cases = {
+        {"a/b\\c?d*e[f]g:h", "a_b_c_d_e_f_g_h"},
+        {"", "Sheet3"}, // named after its position
+        {"'quoted'", "quoted"},
+        {"Data", "Data"},
+        {"DATA", "DATA (2)"},
+        {"data", "data (3)"},
+        {repeat("名", 40), repeat("名", 31)},
+        {repeat("名", 40) + "x", repeat("名", 27) + " (2)"},
+    };
+    std::vector<WorkbookSheet> sheets;
+    sheets.push_back(tableSheet("first", {}, {{"x"}}));
+    for (const Case& c : cases) {
+        sheets.push_back(tableSheet(c.given, {}, {{"x"}}));
+    }
+    const XlsReadBack book = writeAndRead(sheets);
+    ASSERT_EQ(book.sheets.size(), cases.size() + 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(book.sheets[i + 1].name, jsonQuote(cases[i].written))
+            << "given " << cases[i].given;
+    }
+}
+
+TEST_F(XlsWorkbookTest, FullSheetOf65536RowsReadsBack) {
+    const XlsReadBack book = writeAndRead({generatedSheet("full", true, 65535, 2)});
+    ASSERT_EQ(book.sheets.size(), 1u);
+    EXPECT_EQ(book.sheets[0].rows, 65536);
+    EXPECT_EQ(book.cell(0, 0, 1)->value, jsonQuote("标题"));
+    EXPECT_EQ(book.cell(0, 32768, 0)->value, jsonQuote("32767:0"));
+    EXPECT_EQ(book.cell(0, 65535, 1)->value, jsonQuote("65534:1"));
+    EXPECT_EQ(book.rows.at({0, 65535}).height, 400);
+}
+
+TEST_F(XlsWorkbookTest, RejectsWhatAnXlsSheetCannotHold) {
+    struct Case {
+        const char* what;
+        std::vector<WorkbookSheet> sheets;
+        bool accepted;
+    };
+    WorkbookSheet manyTitles = generatedSheet("titles", false, 1, 4);
+    manyTitles.titles.assign(257, "t");
+    WorkbookSheet negative = generatedSheet("negative", true, -1, 4);
+    WorkbookSheet noCells = generatedSheet("no cells", true, 3, 4);
+    noCells.cell = nullptr;
+    const std::vector<Case> cases = {
+        {"65536 rows and a title row", {generatedSheet("big", true, 65536, 1)}, false},
+        {"65536 untitled rows", {generatedSheet("big", false, 65536, 1)}, true},
+        {"65535 rows and a title row", {generatedSheet("big", true, 65535, 1)}, true},
+        {"too many rows on a later sheet",
+         {generatedSheet("ok", true, 5, 4), generatedSheet("big", false, 65537, 1)},
+         false},
+        {"256 columns", {generatedSheet("wide", true, 2, 256)}, true},
+        {"257 columns", {generatedSheet("wide", false, 2, 257)}, false},
+        {"257 titles", {manyTitles}, false},
+        {"a negative row count", {negative}, false},
+        {"rows without a cell source", {noCells}, false},
+        {"no sheet at all", {}, false},
+    };
+    for (const Case& c : cases) {
+        const auto path = folder.file("limits.xls");
+        std::filesystem::remove(path);
+        std::string error;
+        const bool written = writeXlsWorkbook(path.string(), c.sheets, error);
+        EXPECT_EQ(written, c.accepted) << c.what << ": " << error;
+        EXPECT_EQ(std::filesystem::exists(path), c.accepted) << c.what;
+        EXPECT_EQ(error.empty(), c.accepted) << c.what << ": " << error;
+    }
+}
+
+TEST_F(XlsWorkbookTest, TheCellSourceIsAskedOncePerCellInRowOrder) {
+    WorkbookSheet sheet = generatedSheet("order", true, 50, 3);
+    auto calls = std::make_shared<std::vector<std::pair<int, int>>>();
+    sheet.cell = [calls](int row, int column) {
+        calls->emplace_back(row, column);
+        return std::string("v");
+    };
+    std::string error;
+    ASSERT_TRUE(writeXlsWorkbook(folder.file("order.xls").string(), {sheet}, error)) << error;
+    ASSERT_EQ(calls->size(), 150u);
+    for (std::size_t i = 0; i < calls->size(); ++i) {
+        EXPECT_EQ((*calls)[i], std::make_pair(static_cast<int>(i / 3), static_cast<int>(i % 3)));
+    }
+}
+
+TEST_F(XlsWorkbookTest, ReportsFilesThatCannotBeWritten) {
+    const std::vector<WorkbookSheet> sheets = {generatedSheet("s", true, 10, 4)};
+    std::string error;
+    const auto missingFolder = folder.file("missing") / "book.xls";
+    EXPECT_FALSE(writeXlsWorkbook(missingFolder.string(), sheets, error));
+    EXPECT_NE(error.find(missingFolder.string()), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+
+    error.clear();
+    std::filesystem::create_directory(folder.file("a folder"));
+    EXPECT_FALSE(writeXlsWorkbook(folder.file("a folder").string(), sheets, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(folder.file("a folder")));
+}
+
+TEST_F(XlsWorkbookTest, AFullDiskIsAFailureNotASuccess) {
+    // A device of our own that behaves like /dev/full: every write fails with ENOSPC.
+    const auto full = folder.file("full");
+    if (::mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
+        GTEST_SKIP() << "cannot create a full-disk device here";
+    }
+    std::string error;
+    EXPECT_FALSE(writeXlsWorkbook(full.string(), {generatedSheet("s", true, 10, 4)}, error));
+    EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::exists(full)) << "a device must not be removed";
+}
+
+TEST_F(XlsWorkbookTest, AnExistingFileIsReplacedCompletely) {
+    const auto path = folder.file("old.xls");
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << std::string(3 * 1024 * 1024, 'z');
+    }
+    std::string error;
+    ASSERT_TRUE(writeXlsWorkbook(path.string(), {tableSheet("s", listTitles, {})}, error)) << error;
+    EXPECT_LT(std::filesystem::file_size(path), 64u * 1024);
+    const XlsReadBack book = readXls(path);
+    ASSERT_EQ(book.exitCode, 0) << book.output;
+    EXPECT_EQ(book.sheets.at(0).rows, 1);
+}
+
+} // namespace
+} // namespace corvanta
