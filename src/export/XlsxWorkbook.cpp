@@ -130,8 +130,12 @@ private:
             return false;
         }
         // Formats on the columns and a default row height reach every cell of the sheet,
-        // also the ones never written.
+        // also the ones never written. The library counts formatted columns into the
+        // sheet's stored dimension, which readers that trust it (streaming readers) would
+        // take for 16,384 used columns; the dimension keeps to the written cells instead.
         worksheet_set_default_row(worksheet, workbookStyle::rowHeightPoints, LXW_FALSE);
+        const lxw_col_t usedColumnMin = worksheet->dim_colmin;
+        const lxw_col_t usedColumnMax = worksheet->dim_colmax;
         if (columns > 0) {
             worksheet_set_column(worksheet, 0, static_cast<lxw_col_t>(columns - 1),
                                  titled ? workbookStyle::titledColumnWidth : LXW_DEF_COL_WIDTH,
@@ -141,6 +145,8 @@ private:
             worksheet_set_column(worksheet, static_cast<lxw_col_t>(columns), LXW_COL_MAX - 1,
                                  LXW_DEF_COL_WIDTH, cellFormat_);
         }
+        worksheet->dim_colmin = usedColumnMin;
+        worksheet->dim_colmax = usedColumnMax;
 
         int row = 0;
         if (titled) {
