@@ -2,10 +2,12 @@
 
 #include "XlsReadBack.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -200,30 +202,152 @@ TEST_F(XlsWorkbookTest, TextOfAnyScriptAndLengthSurvives) {
     }
 }
 
-TEST_F(XlsWorkbookTest, LargeSharedStringTableKeepsEveryStringAndItsIndex) {
-    // 30,000 distinct texts (several hundred KB of strings, so dozens of CONTINUE
-    // records), each used twice, in varying lengths and both storage widths.
-    constexpr int count = 30000;
+// 30,000 distinct texts (several hundred KB of strings, so dozens of CONTINUE records),
+// each used twice, in varying lengths and both storage widths.
+constexpr int stringCount = 30000;
+
+std::string numberedText(int i) {
+    std::string t = (i % 3 == 0 ? "关键词" : "keyword") + std::to_string(i);
+    return t + std::string(static_cast<std::size_t>(i % 17), i % 2 == 0 ? 'a' : 'b');
+}
+
+WorkbookSheet manyStringsSheet() {
     WorkbookSheet sheet;
     sheet.name = "strings";
-    sheet.rowCount = count;
+    sheet.rowCount = stringCount;
     sheet.columnCount = 2;
-    auto text = [](int i) {
-        std::string t = (i % 3 == 0 ? "关键词" : "keyword") + std::to_string(i);
-        return t + std::string(static_cast<std::size_t>(i % 17), i % 2 == 0 ? 'a' : 'b');
+    sheet.cell = [](int row, int column) {
+        return numberedText(column == 0 ? row : stringCount - 1 - row);
     };
-    sheet.cell = [text](int row, int column) { return text(column == 0 ? row : count - 1 - row); };
+    return sheet;
+}
+
+TEST_F(XlsWorkbookTest, LargeSharedStringTableKeepsEveryString) {
+    const XlsReadBack book = writeAndRead({manyStringsSheet()});
+    ASSERT_EQ(book.sheets.size(), 1u);
+    ASSERT_EQ(book.sheets[0].rows, stringCount);
+    for (int r = 0; r < stringCount; ++r) {
+        ASSERT_EQ(book.cell(0, r, 0)->value, jsonQuote(numberedText(r))) << "row " << r;
+        ASSERT_EQ(book.cell(0, r, 1)->value, jsonQuote(numberedText(stringCount - 1 - r)))
+            << "row " << r;
+    }
+}
+
+struct Record {
+    std::uint16_t type = 0;
+    std::size_t start = 0; // of the 4-byte header, in the stream
+    std::string_view data;
+};
+
+std::uint32_t littleEndian(std::string_view bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+// The records of one substream, from `start` up to and including its EOF.
+std::vector<Record> substream(std::string_view stream, std::size_t start) {
+    std::vector<Record> records;
+    std::size_t at = start;
+    while (at + 4 <= stream.size()) {
+        Record record;
+        record.type = static_cast<std::uint16_t>(littleEndian(stream, at, 2));
+        record.start = at;
+        const std::size_t length = littleEndian(stream, at + 2, 2);
+        if (at + 4 + length > stream.size()) {
+            break;
+        }
+        record.data = stream.substr(at + 4, length);
+        records.push_back(record);
+        at += 4 + length;
+        if (record.type == 0x000A) {
+            break;
+        }
+    }
+    return records;
+}
+
+std::size_t utf16Length(const std::string& utf8) {
+    std::size_t units = 0;
+    for (char c : utf8) {
+        units += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return units; // the texts used here are all in the BMP
+}
+
+TEST_F(XlsWorkbookTest, RecordsKeepToTheSizeLimitAndTheStringIndexPointsAtItsStrings) {
     const auto path = folder.file("strings.xls");
     std::string error;
-    ASSERT_TRUE(writeXlsWorkbook(path.string(), {sheet}, error)) << error;
+    ASSERT_TRUE(writeXlsWorkbook(path.string(), {manyStringsSheet(), manyStringsSheet()}, error))
+        << error;
+    int exitCode = -1;
+    const std::string output =
+        testing::extractWorkbookStream(path, folder.file("stream"), exitCode);
+    ASSERT_EQ(exitCode, 0) << output;
+    std::ifstream in(folder.file("stream"), std::ios::binary);
+    const std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 
-    const XlsReadBack book = readXls(path);
-    ASSERT_EQ(book.exitCode, 0) << book.output.substr(0, 4000);
-    ASSERT_EQ(book.sheets.size(), 1u);
-    ASSERT_EQ(book.sheets[0].rows, count);
-    for (int r = 0; r < count; ++r) {
-        ASSERT_EQ(book.cell(0, r, 0)->value, jsonQuote(text(r))) << "row " << r;
-        ASSERT_EQ(book.cell(0, r, 1)->value, jsonQuote(text(count - 1 - r))) << "row " << r;
+    const std::vector<Record> globals = substream(stream, 0);
+    ASSERT_FALSE(globals.empty());
+    ASSERT_EQ(globals.back().type, 0x000A);
+    std::vector<Record> all = globals;
+    std::vector<std::size_t> sheetStarts;
+    for (const Record& record : globals) {
+        if (record.type == 0x0085) { // BOUNDSHEET
+            sheetStarts.push_back(littleEndian(record.data, 0, 4));
+        }
+    }
+    ASSERT_EQ(sheetStarts.size(), 2u);
+    for (std::size_t start : sheetStarts) {
+        const std::vector<Record> sheet = substream(stream, start);
+        ASSERT_FALSE(sheet.empty());
+        EXPECT_EQ(sheet.front().type, 0x0809);                    // BOF
+        EXPECT_EQ(littleEndian(sheet.front().data, 2, 2), 0x10u); // of a worksheet
+        EXPECT_EQ(sheet.back().type, 0x000A);
+        all.insert(all.end(), sheet.begin(), sheet.end());
+    }
+    for (const Record& record : all) {
+        ASSERT_LE(record.data.size(), 8224u) << "record " << record.type << " at " << record.start;
+    }
+
+    // The SST and the CONTINUE records after it hold the strings; EXTSST points at every
+    // dsst-th of them by stream position and by offset within its record.
+    std::vector<Record> table;
+    const Record* index = nullptr;
+    for (std::size_t i = 0; i < globals.size(); ++i) {
+        if (globals[i].type == 0x00FC) {
+            table.push_back(globals[i]);
+            while (i + 1 < globals.size() && globals[i + 1].type == 0x003C) {
+                table.push_back(globals[++i]);
+            }
+        } else if (globals[i].type == 0x00FF) {
+            index = &globals[i];
+        }
+    }
+    ASSERT_GT(table.size(), 20u);
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(littleEndian(table[0].data, 0, 4), 4u * stringCount); // references
+    EXPECT_EQ(littleEndian(table[0].data, 4, 4), 1u * stringCount); // distinct strings
+    const std::size_t perBucket = littleEndian(index->data, 0, 2);
+    ASSERT_GE(perBucket, 8u);
+    const std::size_t buckets = (index->data.size() - 2) / 8;
+    EXPECT_EQ(buckets, (stringCount + perBucket - 1) / perBucket);
+    for (std::size_t k = 0; k < buckets; ++k) {
+        const std::size_t position = littleEndian(index->data, 2 + 8 * k, 4);
+        const std::size_t offset = littleEndian(index->data, 6 + 8 * k, 2);
+        const auto holder = std::find_if(table.begin(), table.end(), [&](const Record& r) {
+            return position >= r.start + 4 && position + 3 <= r.start + 4 + r.data.size();
+        });
+        ASSERT_NE(holder, table.end()) << "bucket " << k;
+        EXPECT_EQ(offset, position - holder->start) << "bucket " << k;
+        // Strings appear in the order of first use: rows alternate between both ends.
+        const std::size_t j = k * perBucket;
+        const int number =
+            j % 2 == 0 ? static_cast<int>(j / 2) : stringCount - 1 - static_cast<int>(j / 2);
+        EXPECT_EQ(littleEndian(stream, position, 2), utf16Length(numberedText(number)))
+            << "bucket " << k;
     }
 }
 
@@ -337,6 +461,21 @@ TEST_F(XlsWorkbookTest, TheCellSourceIsAskedOncePerCellInRowOrder) {
     for (std::size_t i = 0; i < calls->size(); ++i) {
         EXPECT_EQ((*calls)[i], std::make_pair(static_cast<int>(i / 3), static_cast<int>(i % 3)));
     }
+}
+
+TEST_F(XlsWorkbookTest, AFailingCellSourceLeavesNoFile) {
+    WorkbookSheet sheet = generatedSheet("s", true, 100, 4);
+    sheet.cell = [](int row, int column) {
+        if (row == 60 && column == 2) {
+            throw std::runtime_error("row 60 is gone");
+        }
+        return std::string("v");
+    };
+    const auto path = folder.file("broken.xls");
+    std::string error;
+    EXPECT_FALSE(writeXlsWorkbook(path.string(), {sheet}, error));
+    EXPECT_NE(error.find("row 60 is gone"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(XlsWorkbookTest, ReportsFilesThatCannotBeWritten) {
