@@ -1,0 +1,964 @@
+#include "FakeIndexService.h"
+
+#include "IndexAnswers.h"
+#include "SelfSignedCert.h"
+#include "Wire.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <deque>
+#include <httplib.h>
+#include <list>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace corvanta::fake {
+
+namespace {
+
+constexpr std::size_t kMaxConnections = 512;
+constexpr std::string_view kIndexPath = "/api/SearchApi/index";
+// Carries the request target, hex-encoded, to the inner server, which percent-decodes both
+// the target and header values.
+constexpr std::string_view kTargetHeader = "X-Corvanta-Fake-Target";
+
+std::string hexEncode(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string hexDecode(std::string_view text) {
+    auto nibble = [](char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; };
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+        out += static_cast<char>(nibble(text[i]) * 16 + nibble(text[i + 1]));
+    return out;
+}
+
+enum class Outcome { KeepOpen, Close, Reset };
+
+const char* reasonPhrase(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 407:
+        return "Proxy Authentication Required";
+    case 413:
+        return "Payload Too Large";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+// A complete answer made by the front end itself (challenges, proxy errors).
+std::string plainAnswer(int status, std::string_view extraHeaderLines = {}, bool close = false) {
+    const std::string body = std::to_string(status) + " " + reasonPhrase(status) + "\n";
+    std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reasonPhrase(status) + "\r\n";
+    out += extraHeaderLines;
+    out += "Content-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    if (close)
+        out += "Connection: close\r\n";
+    return out + "\r\n" + body;
+}
+
+std::string base64(std::string_view text) {
+    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+bool basicMatches(const std::optional<std::string>& header, const std::string& user,
+                  const std::string& password) {
+    if (!header)
+        return false;
+    const std::size_t space = header->find(' ');
+    if (space == std::string::npos || !equalsIgnoreCase(header->substr(0, space), "Basic"))
+        return false;
+    std::string token = header->substr(space + 1);
+    token.erase(0, token.find_first_not_of(' '));
+    return token == base64(user + ":" + password);
+}
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool isAbsoluteForm(std::string_view target) {
+    return startsWithIgnoreCase(target, "http://") || startsWithIgnoreCase(target, "https://");
+}
+
+// "http://host:port/p?q" -> "/p?q"; no path gives "/".
+std::string originForm(std::string_view target) {
+    const std::size_t authority = target.find("://") + 3;
+    const std::size_t slash = target.find_first_of("/?", authority);
+    if (slash == std::string_view::npos)
+        return "/";
+    std::string rest(target.substr(slash));
+    return rest.front() == '?' ? "/" + rest : rest;
+}
+
+std::string pathOf(std::string_view target) {
+    return std::string(target.substr(0, target.find('?')));
+}
+
+bool clientWantsClose(const RecordedRequest& req) {
+    const auto connection = headerValue(req.headerLines, "Connection");
+    if (connection && containsIgnoreCase(*connection, "close"))
+        return true;
+    return req.requestLine.ends_with("HTTP/1.0") &&
+           !(connection && containsIgnoreCase(*connection, "keep-alive"));
+}
+
+std::string headerName(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
+    return std::string(name);
+}
+
+} // namespace
+
+struct FakeIndexService::Impl {
+    struct Settings {
+        int latencyMs = 0;
+        std::string acceptedCookie;
+        FaultConfig fault;
+        std::set<std::string> unknownKeywords;
+        std::string serverUser, serverPassword, proxyUser, proxyPassword;
+        bool allowConnect = true;
+    };
+
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    Options options;
+
+    mutable std::mutex settingsMu;
+    Settings settings;
+
+    mutable std::mutex scriptMu;
+    std::deque<RawAnswer> scripts;
+
+    mutable std::mutex recordMu;
+    mutable std::condition_variable recordCv;
+    std::vector<RecordedRequest> recorded;
+
+    std::mutex lifeMu; // serialises start() and stop()
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopping{false};
+    int listenFd = -1;
+    std::atomic<int> boundPort{0};
+    std::thread acceptThread;
+    std::atomic<int> connectionSerial{0};
+
+    std::mutex connMu;
+    std::set<int> liveFds; // every socket a stop() must wake
+    std::list<Worker> workers;
+
+    std::unique_ptr<httplib::Server> inner;
+    std::thread innerThread;
+    int innerPort = 0;
+
+    SSL_CTX* sslContext = nullptr;
+    std::string certificatePem;
+
+    Settings snapshot() const {
+        std::lock_guard lock(settingsMu);
+        return settings;
+    }
+
+    std::string baseUrl() const {
+        return std::string(options.tls ? "https" : "http") +
+               "://127.0.0.1:" + std::to_string(boundPort.load());
+    }
+
+    // Registers a socket so that stop() can wake whoever blocks on it; false once stopping.
+    bool track(int fd) {
+        std::lock_guard lock(connMu);
+        if (stopping)
+            return false;
+        liveFds.insert(fd);
+        return true;
+    }
+
+    void untrackAndClose(int fd, bool reset = false) {
+        {
+            std::lock_guard lock(connMu);
+            liveFds.erase(fd);
+        }
+        if (reset)
+            closeWithReset(fd);
+        else
+            ::close(fd);
+    }
+
+    // Waits ms milliseconds (ms <= 0: until stop or the peer goes away). False when the wait
+    // was cut short by stop() or by the peer closing watchFd.
+    bool pause(int ms, int watchFd) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!stopping) {
+            int slice = 50;
+            if (ms > 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now())
+                                      .count();
+                if (left <= 0)
+                    return true;
+                slice = static_cast<int>(std::min<long long>(left, 50));
+            }
+            if (watchFd >= 0) {
+                pollfd p{watchFd, POLLRDHUP, 0};
+                if (::poll(&p, 1, slice) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+                    return false;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+            }
+        }
+        return false;
+    }
+
+    void record(RecordedRequest req) {
+        {
+            std::lock_guard lock(recordMu);
+            recorded.push_back(std::move(req));
+        }
+        recordCv.notify_all();
+    }
+
+    std::optional<RawAnswer> takeScript() {
+        std::lock_guard lock(scriptMu);
+        if (scripts.empty())
+            return std::nullopt;
+        RawAnswer a = std::move(scripts.front());
+        scripts.pop_front();
+        return a;
+    }
+
+    // ---- lifecycle ----
+
+    bool start();
+    void stop();
+    void acceptLoop();
+    void serveConnection(int fd, int serial);
+
+    // ---- answering ----
+
+    Outcome answer(WireStream& stream, const RecordedRequest& req, std::string& pending);
+    Outcome playScript(WireStream& stream, const RawAnswer& script);
+    Outcome tunnel(WireStream& stream, const RecordedRequest& req, std::string& pending,
+                   const Settings& cfg);
+    Outcome relay(WireStream& stream, const RecordedRequest& req, const std::string& target,
+                  bool stallMidBody, int stallMs);
+
+    void handleIndex(const httplib::Request& req, httplib::Response& res);
+};
+
+// ---------------------------------------------------------------- lifecycle
+
+bool FakeIndexService::Impl::start() {
+    std::lock_guard life(lifeMu);
+    if (running)
+        return true;
+    stopping = false;
+
+    // A peer that goes away while TLS writes are pending must not kill the process.
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
+
+    if (options.tls) {
+        sslContext = makeSelfSignedServerContext(certificatePem);
+        if (!sslContext)
+            return false;
+    }
+
+    inner = std::make_unique<httplib::Server>();
+    inner->new_task_queue = [] { return new httplib::ThreadPool(16); };
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        handleIndex(req, res);
+    };
+    inner->Get(std::string(kIndexPath), handler);
+    inner->Post(std::string(kIndexPath), handler);
+    innerPort = inner->bind_to_any_port("127.0.0.1");
+    if (innerPort <= 0) {
+        inner.reset();
+        return false;
+    }
+    innerThread = std::thread([this] { inner->listen_after_bind(); });
+    for (int i = 0; i < 500 && !inner->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(options.port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (!inner->is_running() || listenFd < 0 ||
+        ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd, 128) != 0 ||
+        ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        if (listenFd >= 0)
+            ::close(listenFd);
+        listenFd = -1;
+        inner->stop();
+        innerThread.join();
+        inner.reset();
+        if (sslContext)
+            SSL_CTX_free(sslContext);
+        sslContext = nullptr;
+        return false;
+    }
+    boundPort = ntohs(addr.sin_port);
+    running = true;
+    acceptThread = std::thread([this] { acceptLoop(); });
+    return true;
+}
+
+void FakeIndexService::Impl::stop() {
+    std::lock_guard life(lifeMu);
+    if (!running)
+        return;
+    stopping = true;
+    acceptThread.join();
+    ::close(listenFd);
+    listenFd = -1;
+
+    std::list<Worker> ending;
+    {
+        std::lock_guard lock(connMu);
+        for (int fd : liveFds)
+            ::shutdown(fd, SHUT_RDWR);
+        ending.swap(workers);
+    }
+    recordCv.notify_all();
+    for (Worker& w : ending)
+        w.thread.join();
+
+    inner->stop();
+    innerThread.join();
+    inner.reset();
+    if (sslContext)
+        SSL_CTX_free(sslContext);
+    sslContext = nullptr;
+    running = false;
+}
+
+void FakeIndexService::Impl::acceptLoop() {
+    while (!stopping) {
+        {
+            std::lock_guard lock(connMu);
+            for (auto it = workers.begin(); it != workers.end();) {
+                if (*it->done) {
+                    it->thread.join();
+                    it = workers.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        pollfd p{listenFd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        setSocketTimeouts(fd, options.idleTimeoutMs);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+        std::lock_guard lock(connMu);
+        if (stopping || workers.size() >= kMaxConnections) {
+            ::close(fd);
+            continue;
+        }
+        liveFds.insert(fd);
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        const int serial = ++connectionSerial;
+        workers.push_back(Worker{std::thread([this, fd, serial, done] {
+                                     serveConnection(fd, serial);
+                                     *done = true;
+                                 }),
+                                 done});
+    }
+}
+
+void FakeIndexService::Impl::serveConnection(int fd, int serial) {
+    SSL* ssl = nullptr;
+    if (sslContext) {
+        ssl = SSL_new(sslContext);
+        if (!ssl || SSL_set_fd(ssl, fd) != 1 || SSL_accept(ssl) != 1) {
+            SSL_free(ssl);
+            untrackAndClose(fd);
+            return;
+        }
+    }
+    WireStream stream(fd, ssl);
+    std::string pending;
+    Outcome outcome = Outcome::Close;
+    while (!stopping) {
+        RecordedRequest req;
+        const ReadStatus status = readRequest(
+            stream, pending, req, [&stream] { stream.writeAll("HTTP/1.1 100 Continue\r\n\r\n"); });
+        if (status == ReadStatus::Closed) {
+            outcome = Outcome::Close;
+            break;
+        }
+        if (status != ReadStatus::Ok) {
+            if (!stopping) {
+                const bool headTooLarge = status == ReadStatus::TooLarge && req.requestLine.empty();
+                stream.writeAll(plainAnswer(status == ReadStatus::Malformed ? 400
+                                            : headTooLarge                  ? 431
+                                                                            : 413,
+                                            {}, true));
+            }
+            outcome = Outcome::Close;
+            break;
+        }
+        req.connection = serial;
+        req.tls = ssl != nullptr;
+        const bool closeAfter = clientWantsClose(req);
+        record(req);
+        outcome = answer(stream, req, pending);
+        if (outcome != Outcome::KeepOpen)
+            break;
+        if (closeAfter) {
+            outcome = Outcome::Close;
+            break;
+        }
+    }
+    if (ssl) {
+        if (outcome != Outcome::Reset && !stopping)
+            SSL_shutdown(ssl);
+        SSL_free(ssl);
+    }
+    untrackAndClose(fd, outcome == Outcome::Reset);
+}
+
+// ---------------------------------------------------------------- answering
+
+Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest& req,
+                                       std::string& pending) {
+    if (auto script = takeScript())
+        return playScript(stream, *script);
+
+    const Settings cfg = snapshot();
+    const bool isConnect = req.method == "CONNECT";
+    const bool absolute = isAbsoluteForm(req.target);
+
+    if ((isConnect || absolute) && !cfg.proxyUser.empty() &&
+        !basicMatches(headerValue(req.headerLines, "Proxy-Authorization"), cfg.proxyUser,
+                      cfg.proxyPassword)) {
+        return stream.writeAll(plainAnswer(407, "Proxy-Authenticate: Basic realm=\"fake\"\r\n"))
+                   ? Outcome::KeepOpen
+                   : Outcome::Close;
+    }
+    if (isConnect)
+        return tunnel(stream, req, pending, cfg);
+
+    const std::string target = absolute ? originForm(req.target) : req.target;
+    if (!cfg.serverUser.empty() && !basicMatches(headerValue(req.headerLines, "Authorization"),
+                                                 cfg.serverUser, cfg.serverPassword)) {
+        return stream.writeAll(plainAnswer(401, "WWW-Authenticate: Basic realm=\"fake\"\r\n"))
+                   ? Outcome::KeepOpen
+                   : Outcome::Close;
+    }
+    if (cfg.latencyMs > 0 && !pause(cfg.latencyMs, stream.fd()))
+        return Outcome::Close;
+
+    if (pathOf(target) == kIndexPath) {
+        switch (cfg.fault.fault) {
+        case Fault::StallBeforeHeaders:
+            pause(cfg.fault.stallMs, stream.fd());
+            return Outcome::Close;
+        case Fault::ResetConnection:
+            return Outcome::Reset;
+        case Fault::StallMidBody:
+            return relay(stream, req, target, true, cfg.fault.stallMs);
+        default:
+            break;
+        }
+    }
+    return relay(stream, req, target, false, 0);
+}
+
+Outcome FakeIndexService::Impl::playScript(WireStream& stream, const RawAnswer& script) {
+    for (const RawChunk& chunk : script.chunks) {
+        if (chunk.delayMs > 0 && !pause(chunk.delayMs, stream.fd()))
+            return Outcome::Close;
+        if (!chunk.bytes.empty() && !stream.writeAll(chunk.bytes))
+            return Outcome::Close;
+    }
+    switch (script.end) {
+    case RawEnd::Reset:
+        return Outcome::Reset;
+    case RawEnd::KeepOpen:
+        return Outcome::KeepOpen;
+    case RawEnd::Close:
+        break;
+    }
+    return Outcome::Close;
+}
+
+Outcome FakeIndexService::Impl::tunnel(WireStream& stream, const RecordedRequest& req,
+                                       std::string& pending, const Settings& cfg) {
+    if (sslContext)
+        return stream.writeAll(plainAnswer(501, {}, true)), Outcome::Close;
+
+    // host:port, the host being a loopback name; nothing else is ever connected to.
+    const std::size_t colon = req.target.rfind(':');
+    const std::string host = colon == std::string::npos ? "" : req.target.substr(0, colon);
+    const std::string portText = colon == std::string::npos ? "" : req.target.substr(colon + 1);
+    const bool loopback = host == "127.0.0.1" || equalsIgnoreCase(host, "localhost");
+    int port = 0;
+    const bool portOk = !portText.empty() && portText.size() <= 5 &&
+                        std::all_of(portText.begin(), portText.end(),
+                                    [](char c) { return c >= '0' && c <= '9'; }) &&
+                        (port = std::stoi(portText)) > 0 && port < 65536;
+    if (!cfg.allowConnect || !loopback || !portOk)
+        return stream.writeAll(plainAnswer(403)) ? Outcome::KeepOpen : Outcome::Close;
+
+    const int target = connectLoopback(port, options.idleTimeoutMs);
+    if (target < 0)
+        return stream.writeAll(plainAnswer(502, {}, true)), Outcome::Close;
+    if (!track(target)) {
+        ::close(target);
+        return Outcome::Close;
+    }
+    WireStream far(target, nullptr);
+    bool open = stream.writeAll("HTTP/1.1 200 Connection established\r\n\r\n") &&
+                (pending.empty() || far.writeAll(pending));
+    pending.clear();
+    char buffer[16384];
+    while (open && !stopping) {
+        pollfd p[2] = {{stream.fd(), POLLIN, 0}, {target, POLLIN, 0}};
+        if (::poll(p, 2, 50) <= 0)
+            continue;
+        for (int i = 0; i < 2 && open; ++i) {
+            if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            WireStream& from = i == 0 ? stream : far;
+            WireStream& to = i == 0 ? far : stream;
+            const long n = from.readSome(buffer, sizeof buffer);
+            open = n > 0 && to.writeAll(std::string_view(buffer, static_cast<std::size_t>(n)));
+        }
+    }
+    untrackAndClose(target);
+    return Outcome::Close;
+}
+
+Outcome FakeIndexService::Impl::relay(WireStream& stream, const RecordedRequest& req,
+                                      const std::string& target, bool stallMidBody, int stallMs) {
+    const int fd = connectLoopback(innerPort, options.idleTimeoutMs);
+    if (fd < 0)
+        return stream.writeAll(plainAnswer(502, {}, true)), Outcome::Close;
+    if (!track(fd)) {
+        ::close(fd);
+        return Outcome::Close;
+    }
+    WireStream innerStream(fd, nullptr);
+
+    // The inner server sees a plain origin-form request with a known length, one per
+    // connection; the client's own framing and connection handling stay out here.
+    std::string forward = req.method + " " + target + " HTTP/1.1\r\n";
+    for (const std::string& line : req.headerLines) {
+        const std::string name = headerName(line);
+        if (line.find(':') == std::string::npos || name.empty() || name.front() == ' ' ||
+            name.front() == '\t')
+            continue;
+        static const char* const dropped[] = {
+            "Connection",        "Keep-Alive", "Proxy-Connection",   "Content-Length",
+            "Transfer-Encoding", "Expect",     "Proxy-Authorization"};
+        if (std::any_of(std::begin(dropped), std::end(dropped),
+                        [&](const char* d) { return equalsIgnoreCase(name, d); }))
+            continue;
+        forward += line + "\r\n";
+    }
+    forward += std::string(kTargetHeader) + ": " + hexEncode(target) + "\r\n";
+    forward +=
+        "Content-Length: " + std::to_string(req.body.size()) + "\r\nConnection: close\r\n\r\n";
+    forward += req.body;
+
+    std::string answerBytes;
+    std::size_t headEnd = std::string::npos;
+    char buffer[65536];
+    bool ok = innerStream.writeAll(forward);
+    while (ok && headEnd == std::string::npos) {
+        const long n = innerStream.readSome(buffer, sizeof buffer);
+        ok = n > 0 && answerBytes.size() < kMaxHeadBytes;
+        if (ok) {
+            answerBytes.append(buffer, static_cast<std::size_t>(n));
+            headEnd = answerBytes.find("\r\n\r\n");
+        }
+    }
+    if (!ok) {
+        untrackAndClose(fd);
+        return stream.writeAll(plainAnswer(502, {}, true)), Outcome::Close;
+    }
+
+    // Rebuild the head without the inner connection's own Connection lines.
+    std::vector<std::string> lines;
+    std::string head;
+    {
+        std::size_t pos = 0;
+        while (pos < headEnd) {
+            std::size_t e = answerBytes.find("\r\n", pos);
+            if (e == std::string::npos || e > headEnd)
+                e = headEnd;
+            lines.push_back(answerBytes.substr(pos, e - pos));
+            pos = e + 2;
+        }
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string name = i == 0 ? "" : headerName(lines[i]);
+        if (i > 0 && (equalsIgnoreCase(name, "Connection") || equalsIgnoreCase(name, "Keep-Alive")))
+            continue;
+        head += lines[i] + "\r\n";
+    }
+    head += "\r\n";
+    std::string body = answerBytes.substr(headEnd + 4);
+
+    const std::vector<std::string> headerLines(lines.begin() + 1, lines.end());
+    const auto length = headerValue(headerLines, "Content-Length");
+    const auto transfer = headerValue(headerLines, "Transfer-Encoding");
+    const int status = lines[0].size() >= 12 ? std::atoi(lines[0].c_str() + 9) : 0;
+    const bool bodiless =
+        req.method == "HEAD" || status / 100 == 1 || status == 204 || status == 304;
+    const bool delimitedByClose = !length && !bodiless && !transfer;
+
+    if (stallMidBody) {
+        const std::size_t total = length ? std::strtoull(length->c_str(), nullptr, 10) : 0;
+        const std::size_t half = total / 2;
+        while (body.size() < half) {
+            const long n = innerStream.readSome(buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            body.append(buffer, static_cast<std::size_t>(n));
+        }
+        untrackAndClose(fd);
+        if (stream.writeAll(head + body.substr(0, half)))
+            pause(stallMs, stream.fd());
+        return Outcome::Close;
+    }
+
+    bool sent = stream.writeAll(head + body);
+    while (sent) {
+        const long n = innerStream.readSome(buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        sent = stream.writeAll(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    untrackAndClose(fd);
+    return sent && !delimitedByClose ? Outcome::KeepOpen : Outcome::Close;
+}
+
+// ---------------------------------------------------------------- the index route
+
+namespace {
+
+int parseDays(const std::string& text) {
+    if (text.empty() || text.size() > 6 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return 0;
+    return std::stoi(text);
+}
+
+bool cookieAccepted(const httplib::Request& req, const std::string& accepted) {
+    if (accepted.empty())
+        return true;
+    auto [first, last] = req.headers.equal_range("Cookie");
+    return std::any_of(first, last,
+                       [&](const auto& h) { return h.second.find(accepted) != std::string::npos; });
+}
+
+// The same target with its hop counter set to hop.
+std::string withHop(const std::string& target, int hop) {
+    const std::size_t q = target.find('?');
+    std::string path = target.substr(0, q);
+    std::string query = q == std::string::npos ? "" : target.substr(q + 1);
+    std::string kept;
+    std::size_t pos = 0;
+    while (pos <= query.size() && !query.empty()) {
+        std::size_t amp = query.find('&', pos);
+        if (amp == std::string::npos)
+            amp = query.size();
+        const std::string pair = query.substr(pos, amp - pos);
+        if (!pair.starts_with("hop=") && !pair.empty())
+            kept += (kept.empty() ? "" : "&") + pair;
+        pos = amp + 1;
+    }
+    return path + "?" + kept + (kept.empty() ? "" : "&") + "hop=" + std::to_string(hop);
+}
+
+// Writes a body of exactly total bytes: the status 0 answer with a long padding member.
+void setOversized(httplib::Response& res, const std::string& answer, std::size_t total) {
+    auto prefix =
+        std::make_shared<std::string>(answer.substr(0, answer.size() - 1) + ",\"padding\":\"");
+    static const std::string suffix = "\"}";
+    total = std::max(total, prefix->size() + suffix.size());
+    const std::size_t padding = total - prefix->size() - suffix.size();
+    res.set_content_provider(
+        total, "application/json;charset=utf-8",
+        [prefix, padding](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            std::string piece;
+            const std::size_t n = std::min<std::size_t>(length, 256 * 1024);
+            piece.reserve(n);
+            for (std::size_t i = offset; i < offset + n; ++i) {
+                if (i < prefix->size())
+                    piece += (*prefix)[i];
+                else if (i < prefix->size() + padding)
+                    piece += 'x';
+                else
+                    piece += suffix[i - prefix->size() - padding];
+            }
+            return sink.write(piece.data(), piece.size());
+        });
+}
+
+} // namespace
+
+void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::Response& res) {
+    const Settings cfg = snapshot();
+    const FaultConfig& f = cfg.fault;
+    const std::string word = req.get_param_value("word");
+    const int days = parseDays(req.get_param_value("days"));
+    const char* json = "application/json;charset=utf-8";
+
+    switch (f.fault) {
+    case Fault::Redirect: {
+        const int hop = parseDays(req.get_param_value("hop"));
+        if (hop < f.redirectHops) {
+            res.status = 302;
+            res.set_header(
+                "Location",
+                (f.relativeRedirect ? "" : baseUrl()) +
+                    withHop(hexDecode(req.get_header_value(std::string(kTargetHeader).c_str())),
+                            hop + 1));
+            res.set_content("", "text/html");
+            return;
+        }
+        break;
+    }
+    case Fault::ServerError:
+        res.status = f.serverErrorStatus;
+        res.set_content("<html><body><h1>" + std::to_string(f.serverErrorStatus) + " " +
+                            reasonPhrase(f.serverErrorStatus) + "</h1></body></html>",
+                        "text/html");
+        return;
+    case Fault::MetaCharsetPage:
+        res.set_content(f.pageBody.empty() ? metaCharsetPage(f.pageCharset, f.pageText)
+                                           : f.pageBody,
+                        "text/html");
+        return;
+    default:
+        break;
+    }
+
+    if (!cookieAccepted(req, cfg.acceptedCookie))
+        return res.set_content(errorAnswerJson(10000), json);
+    if (f.fault == Fault::RateLimited)
+        return res.set_content(errorAnswerJson(10001), json);
+    if (f.fault == Fault::UnknownKeyword || word.empty() || days <= 0 ||
+        cfg.unknownKeywords.count(word) > 0)
+        return res.set_content(errorAnswerJson(10002), json);
+
+    std::string answerText = indexAnswerJson(word, days);
+    switch (f.fault) {
+    case Fault::MissingSeries:
+        answerText = indexAnswerJson(word, days, f.missingSeries);
+        break;
+    case Fault::MalformedJson: {
+        // Doubled brace and a missing closer; the averages' text is still there.
+        const std::size_t data = answerText.find("\"data\":{");
+        answerText.insert(data + 8, "{");
+        answerText.pop_back();
+        break;
+    }
+    case Fault::TruncatedJson: {
+        std::size_t cut = f.truncateAt;
+        if (cut == 0) {
+            cut = answerText.find(",\"pc\":{\"avg\"");
+            if (cut == std::string::npos)
+                cut = answerText.size() / 2;
+        }
+        answerText.resize(std::min(cut, answerText.size()));
+        break;
+    }
+    case Fault::OversizedBody:
+        return setOversized(res, answerText, f.oversizedBytes);
+    case Fault::SetCookies:
+        for (const std::string& c : f.setCookies)
+            res.headers.emplace("Set-Cookie", c);
+        break;
+    default:
+        break;
+    }
+    res.set_content(answerText, json);
+}
+
+// ---------------------------------------------------------------- public face
+
+FakeIndexService::FakeIndexService() : FakeIndexService(Options{}) {}
+
+FakeIndexService::FakeIndexService(Options options) : impl_(std::make_unique<Impl>()) {
+    impl_->options = options;
+    impl_->settings.latencyMs = options.latencyMs;
+    impl_->settings.acceptedCookie = options.acceptedCookie;
+}
+
+FakeIndexService::~FakeIndexService() {
+    stop();
+}
+
+bool FakeIndexService::start() {
+    return impl_->start();
+}
+void FakeIndexService::stop() {
+    impl_->stop();
+}
+bool FakeIndexService::running() const {
+    return impl_->running;
+}
+int FakeIndexService::port() const {
+    return impl_->boundPort;
+}
+std::string FakeIndexService::baseUrl() const {
+    return impl_->baseUrl();
+}
+
+std::string FakeIndexService::indexUrl(std::string_view keyword, int days) const {
+    return baseUrl() + std::string(kIndexPath) + "?word=" + percentEncodeAll(keyword) +
+           "&area=0&days=" + std::to_string(days);
+}
+
+std::string FakeIndexService::certificatePem() const {
+    std::lock_guard lock(impl_->lifeMu);
+    return impl_->certificatePem;
+}
+
+void FakeIndexService::setLatencyMs(int ms) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.latencyMs = ms;
+}
+
+void FakeIndexService::setAcceptedCookie(std::string text) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.acceptedCookie = std::move(text);
+}
+
+void FakeIndexService::setFault(Fault fault) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.fault = FaultConfig{};
+    impl_->settings.fault.fault = fault;
+}
+
+void FakeIndexService::setFault(FaultConfig config) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.fault = std::move(config);
+}
+
+FaultConfig FakeIndexService::fault() const {
+    std::lock_guard lock(impl_->settingsMu);
+    return impl_->settings.fault;
+}
+
+void FakeIndexService::setUnknownKeywords(std::set<std::string> keywords) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.unknownKeywords = std::move(keywords);
+}
+
+void FakeIndexService::queueRawAnswer(RawAnswer answer) {
+    std::lock_guard lock(impl_->scriptMu);
+    impl_->scripts.push_back(std::move(answer));
+}
+
+void FakeIndexService::queueRawAnswer(std::string bytes, RawEnd end) {
+    queueRawAnswer(RawAnswer{{RawChunk{std::move(bytes), 0}}, end});
+}
+
+void FakeIndexService::clearRawAnswers() {
+    std::lock_guard lock(impl_->scriptMu);
+    impl_->scripts.clear();
+}
+
+std::size_t FakeIndexService::pendingRawAnswers() const {
+    std::lock_guard lock(impl_->scriptMu);
+    return impl_->scripts.size();
+}
+
+void FakeIndexService::setServerCredentials(std::string user, std::string password) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.serverUser = std::move(user);
+    impl_->settings.serverPassword = std::move(password);
+}
+
+void FakeIndexService::setProxyCredentials(std::string user, std::string password) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.proxyUser = std::move(user);
+    impl_->settings.proxyPassword = std::move(password);
+}
+
+void FakeIndexService::setAllowConnect(bool allow) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.allowConnect = allow;
+}
+
+std::vector<RecordedRequest> FakeIndexService::requests() const {
+    std::lock_guard lock(impl_->recordMu);
+    return impl_->recorded;
+}
+
+void FakeIndexService::clearRequests() {
+    std::lock_guard lock(impl_->recordMu);
+    impl_->recorded.clear();
+}
+
+bool FakeIndexService::waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->recordMu);
+    return impl_->recordCv.wait_for(lock, timeout, [&] {
+        return impl_->recorded.size() >= n || impl_->stopping;
+    }) && impl_->recorded.size() >= n;
+}
+
+} // namespace corvanta::fake

@@ -1,0 +1,158 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvanta::fake {
+
+// One request exactly as it arrived on the wire.
+struct RecordedRequest {
+    std::string raw;                      // every byte of the request: head and body as framed
+    std::string requestLine;              // first line without CR LF
+    std::string method;                   // e.g. "POST"
+    std::string target;                   // as sent: origin-form, absolute-form or host:port
+    std::vector<std::string> headerLines; // in order, original case and spacing, without CR LF
+    std::string body;                     // the body after de-chunking
+    int connection = 0;                   // serial number of the connection it came on (from 1)
+    bool tls = false;                     // received over TLS (recorded after decryption)
+};
+
+// The three averages the service answers for a keyword and period.
+struct Averages {
+    long long all = 0;
+    long long pc = 0;
+    long long wise = 0;
+};
+
+// A piece of a scripted answer: waits delayMs, then writes bytes.
+struct RawChunk {
+    std::string bytes;
+    int delayMs = 0;
+};
+
+// What happens to the connection after a scripted answer has been written.
+enum class RawEnd {
+    Close,    // orderly close (FIN)
+    Reset,    // abortive close (RST)
+    KeepOpen, // keep reading further requests on the connection
+};
+
+// Exact bytes to answer one request with, whatever its path or method.
+struct RawAnswer {
+    std::vector<RawChunk> chunks;
+    RawEnd end = RawEnd::Close;
+};
+
+// Misbehaviours of the index route (/api/SearchApi/index); other paths are never affected.
+enum class Fault {
+    None,
+    StallBeforeHeaders, // read the request, then send nothing for stallMs (0: until stop)
+    StallMidBody,       // send the head and half of the body, then nothing for stallMs
+    ResetConnection,    // read the request, then reset the connection
+    ServerError,        // status serverErrorStatus with an HTML body
+    MalformedJson,      // status 0 answer whose JSON structure is broken
+    TruncatedJson,      // status 0 answer cut short, with an honest Content-Length
+    MissingSeries,      // status 0 answer without the missingSeries series
+    OversizedBody,      // status 0 answer padded to oversizedBytes
+    Redirect,           // 302 to the same route, redirectHops times
+    SetCookies,         // normal answer with the setCookies Set-Cookie lines
+    MetaCharsetPage,    // an HTML page declaring pageCharset in a meta tag
+    RateLimited,        // {"status":10001,...}
+    UnknownKeyword,     // {"status":10002,...} for every keyword
+};
+
+enum class Series { All, Pc, Wise };
+
+// A fault with its parameters; only the fields of the chosen fault matter.
+struct FaultConfig {
+    Fault fault = Fault::None;
+    int stallMs = 0;
+    int serverErrorStatus = 500;
+    Series missingSeries = Series::Pc;
+    std::size_t oversizedBytes = 50u * 1024u * 1024u;
+    std::size_t truncateAt = 0; // bytes of the answer kept; 0 cuts just before the PC series
+    int redirectHops = 1;
+    bool relativeRedirect = false; // Location "/api/..." instead of "http://127.0.0.1:PORT/api/..."
+    std::vector<std::string> setCookies = {"BAIDUID=fake0001:FG=1; path=/; domain=127.0.0.1",
+                                           "bdindexid=fakeid; path=/"};
+    std::string pageCharset = "gb2312";
+    std::string pageText = "\xE4\xB8\xAD\xE5\x9B\xBD"; // UTF-8, encoded into pageCharset
+    std::string pageBody; // when not empty, sent verbatim instead of the generated page
+};
+
+// A stand-in for the index service, for tests, benchmarks and demos. It listens on
+// 127.0.0.1, records every request byte for byte and answers like the service, or with
+// configured faults, scripted raw bytes, proxy behaviour and authentication challenges.
+// Every setter is thread-safe and takes effect for the next request.
+class FakeIndexService {
+public:
+    struct Options {
+        int port = 0; // 0: an ephemeral port
+        bool tls = false;
+        int latencyMs = 0;
+        std::string acceptedCookie = "BDUSS=corvanta-demo";
+        int idleTimeoutMs = 30000; // a connection silent this long is closed
+    };
+
+    FakeIndexService();
+    explicit FakeIndexService(Options options);
+    ~FakeIndexService();
+    FakeIndexService(const FakeIndexService&) = delete;
+    FakeIndexService& operator=(const FakeIndexService&) = delete;
+
+    // Binds and starts serving; false when the port cannot be bound or TLS cannot be set up.
+    bool start();
+    // Ends every connection (stalls and tunnels included) and every thread. Idempotent.
+    void stop();
+    bool running() const;
+
+    int port() const;
+    std::string baseUrl() const; // "http://127.0.0.1:PORT" or "https://..."
+    // The index route for a keyword, percent-encoding every byte of it.
+    std::string indexUrl(std::string_view keyword, int days) const;
+    // PEM of the self-signed certificate in TLS mode, empty otherwise.
+    std::string certificatePem() const;
+
+    void setLatencyMs(int ms);
+    // A request is accepted when one of its Cookie headers contains this text; empty accepts all.
+    void setAcceptedCookie(std::string text);
+    void setFault(Fault fault);
+    void setFault(FaultConfig config);
+    FaultConfig fault() const;
+    // Keywords (UTF-8) answered with status 10002.
+    void setUnknownKeywords(std::set<std::string> keywords);
+
+    // Queues answers for the next requests, in order, on any path.
+    void queueRawAnswer(RawAnswer answer);
+    void queueRawAnswer(std::string bytes, RawEnd end = RawEnd::Close);
+    void clearRawAnswers();
+    std::size_t pendingRawAnswers() const;
+
+    // Basic credentials required at the service (401) and at the proxy (407); empty user: none.
+    void setServerCredentials(std::string user, std::string password);
+    void setProxyCredentials(std::string user, std::string password);
+    // Whether CONNECT to a loopback host:port is tunnelled (default true).
+    void setAllowConnect(bool allow);
+
+    std::vector<RecordedRequest> requests() const;
+    void clearRequests();
+    // Waits until at least n requests are recorded; false on timeout or stop.
+    bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
+
+    // The averages answered for a keyword (UTF-8) and period in days.
+    static Averages expectedAverages(std::string_view keyword, int days);
+    // The success answer's body for a keyword (UTF-8) and period.
+    static std::string successBody(std::string_view keyword, int days);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace corvanta::fake
