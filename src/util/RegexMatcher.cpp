@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <pcre2.h>
+#include <utility>
 
 namespace corvanta {
 
@@ -92,7 +93,8 @@ bool RegexMatcher::execute(std::string_view pattern, std::string_view subject, b
     const std::size_t pairs = static_cast<std::size_t>(captures) + 1;
     std::vector<std::size_t> offsets;
     std::vector<int> firstIndexes;
-    std::size_t countedBytes = 0; // UTF-16 units counted so far, up to this byte offset
+    // The subject's first countedBytes bytes take countedUnits UTF-16 units.
+    std::size_t countedBytes = 0;
     std::size_t countedUnits = 0;
     std::size_t offset = 0;
     while (offset <= length) {
