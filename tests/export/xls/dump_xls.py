@@ -2,7 +2,9 @@
 """Reads an .xls file with xlrd and prints what the tests compare, one fact per line.
 
     dump_xls.py WORKBOOK             workbook dump (see below)
-    dump_xls.py --stream FILE OUT    copies the compound file's Workbook stream to OUT
+    dump_xls.py --stream FILE OUT    copies the compound file's Workbook stream to OUT;
+                                     olefile, when installed, reads the file as well, set
+                                     to reject any structural defect
 
 Workbook dump lines (texts are JSON strings, colours rrggbb or "none"):
     sheets N
@@ -94,6 +96,18 @@ def copy_stream(path, target):
         f.write(data)
     lines = ["stream %d" % len(data)]
     lines += ["log " + line for line in log.getvalue().splitlines() if line.strip()]
+    try:
+        import olefile
+    except ImportError:
+        return lines
+    try:
+        ole = olefile.OleFileIO(path, raise_defects=olefile.DEFECT_INCORRECT)
+        if ole.listdir() != [["Workbook"]]:
+            lines.append("log olefile lists %r" % ole.listdir())
+        elif ole.openstream("Workbook").read() != data:
+            lines.append("log olefile reads a different Workbook stream")
+    except Exception as error:  # any defect the strict reader finds
+        lines.append("log olefile: %s" % error)
     return lines
 
 
