@@ -230,9 +230,12 @@ bool checkSheet(const WorkbookSheet& sheet, std::size_t position, SheetLayout& l
         return false;
     }
     layout.titleRows = sheet.titles.empty() ? 0 : 1;
-    layout.columns = std::max(sheet.columnCount,
-                              static_cast<int>(std::min<std::size_t>(
-                                  sheet.titles.size(), static_cast<std::size_t>(maxColumns) + 1)));
+    // Titles beyond the data columns are still written, so they count as columns too.
+    if (sheet.titles.size() > static_cast<std::size_t>(maxColumns)) {
+        layout.columns = maxColumns + 1;
+    } else {
+        layout.columns = std::max(sheet.columnCount, static_cast<int>(sheet.titles.size()));
+    }
     if (layout.columns > maxColumns) {
         error =
             describe(sheet, position) + " has more than 256 columns, the limit of an .xls sheet";
