@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <deque>
 #include <httplib.h>
 #include <list>
@@ -200,6 +201,7 @@ struct FakeIndexService::Impl {
 
     SSL_CTX* sslContext = nullptr;
     std::string certificatePem;
+    std::string lastError;
 
     Settings snapshot() const {
         std::lock_guard lock(settingsMu);
@@ -307,8 +309,10 @@ bool FakeIndexService::Impl::start() {
 
     if (options.tls) {
         sslContext = makeSelfSignedServerContext(certificatePem);
-        if (!sslContext)
+        if (!sslContext) {
+            lastError = "cannot create the self-signed TLS certificate";
             return false;
+        }
     }
 
     inner = std::make_unique<httplib::Server>();
@@ -318,13 +322,24 @@ bool FakeIndexService::Impl::start() {
     };
     inner->Get(std::string(kIndexPath), handler);
     inner->Post(std::string(kIndexPath), handler);
+    // The library listens with a backlog of 5, which drops connections (and costs the
+    // client a one-second SYN retry) when many relays connect at once; widen it.
+    int innerFd = -1;
+    inner->set_socket_options([&innerFd](int fd) {
+        innerFd = fd;
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     innerPort = inner->bind_to_any_port("127.0.0.1");
+    if (innerPort > 0 && innerFd >= 0)
+        ::listen(innerFd, 512);
     if (innerPort <= 0) {
+        lastError = "cannot bind the inner server on 127.0.0.1";
         inner.reset();
         return false;
     }
     innerThread = std::thread([this] { inner->listen_after_bind(); });
-    for (int i = 0; i < 500 && !inner->is_running(); ++i)
+    for (int i = 0; i < 3000 && !inner->is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -337,8 +352,12 @@ bool FakeIndexService::Impl::start() {
     if (!inner->is_running() || listenFd < 0 ||
         ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd, 128) != 0 ||
+        ::listen(listenFd, 512) != 0 ||
         ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        lastError = !inner->is_running()
+                        ? std::string("the inner server did not start")
+                        : "cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " +
+                              std::strerror(errno);
         if (listenFd >= 0)
             ::close(listenFd);
         listenFd = -1;
@@ -351,6 +370,7 @@ bool FakeIndexService::Impl::start() {
         return false;
     }
     boundPort = ntohs(addr.sin_port);
+    lastError.clear();
     running = true;
     acceptThread = std::thread([this] { acceptLoop(); });
     return true;
@@ -870,6 +890,11 @@ std::string FakeIndexService::baseUrl() const {
 std::string FakeIndexService::indexUrl(std::string_view keyword, int days) const {
     return baseUrl() + std::string(kIndexPath) + "?word=" + percentEncodeAll(keyword) +
            "&area=0&days=" + std::to_string(days);
+}
+
+std::string FakeIndexService::lastError() const {
+    std::lock_guard lock(impl_->lifeMu);
+    return impl_->lastError;
 }
 
 std::string FakeIndexService::certificatePem() const {

@@ -105,8 +105,11 @@ public:
     FakeIndexService(const FakeIndexService&) = delete;
     FakeIndexService& operator=(const FakeIndexService&) = delete;
 
-    // Binds and starts serving; false when the port cannot be bound or TLS cannot be set up.
+    // Binds and starts serving; false when the port cannot be bound or TLS cannot be set up
+    // (lastError() then says why). Sets SIGPIPE to ignored if it has its default action, so
+    // that a client going away during a TLS write cannot end the process.
     bool start();
+    std::string lastError() const;
     // Ends every connection (stalls and tunnels included) and every thread. Idempotent.
     void stop();
     bool running() const;

@@ -166,8 +166,7 @@ int main(int argc, char** argv) {
         service.setProxyCredentials(user, password);
     }
     if (!service.start()) {
-        std::cerr << "cannot serve on 127.0.0.1:" << options.port << ": " << std::strerror(errno)
-                  << "\n";
+        std::cerr << "corvanta-fake-index: " << service.lastError() << "\n";
         return 1;
     }
     std::cout << service.baseUrl() << std::endl;

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -341,6 +343,48 @@ TEST_F(FakeServiceTest, StallsEndWhenTheServiceStops) {
     }
 }
 
+TEST_F(FakeServiceTest, StopEndsALongLatencyWait) {
+    FakeIndexService slow;
+    ASSERT_TRUE(slow.start());
+    slow.setLatencyMs(600000);
+    RawClient client(slow.port());
+    ASSERT_TRUE(client.send("GET " + indexTarget("%61", 7) + " HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(slow.waitForRequests(1, 10s));
+    std::string got;
+    std::thread reader([&] { got = client.readToEnd(); });
+    slow.stop();
+    reader.join();
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(client.lastError, 0);
+    EXPECT_FALSE(slow.running());
+}
+
+TEST_F(FakeServiceTest, ManyClientsAtOnceEachGetTheirOwnAnswer) {
+    // More simultaneous keep-alive clients than the inner server has worker threads.
+    constexpr int kClients = 24;
+    std::vector<std::string> bodies(kClients);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            httplib::Client client("127.0.0.1", service.port());
+            client.set_keep_alive(true);
+            client.set_read_timeout(20, 0);
+            for (int round = 0; round < 3; ++round) {
+                auto res = client.Post(indexTarget("%6B" + std::to_string(i), 30).c_str(),
+                                       {{"Cookie", kCookie}}, "", "text/plain");
+                bodies[i] += res ? res->body : "<failed>";
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (int i = 0; i < kClients; ++i) {
+        const std::string one = FakeIndexService::successBody("k" + std::to_string(i), 30);
+        EXPECT_EQ(bodies[i], one + one + one) << i;
+    }
+    EXPECT_EQ(service.requests().size(), 3u * kClients);
+}
+
 TEST_F(FakeServiceTest, TimedStallAnswersNothingThenCloses) {
     FaultConfig cfg;
     cfg.fault = Fault::StallBeforeHeaders;
@@ -612,4 +656,59 @@ TEST(FakeServiceTls, ServesTheAnswerOverHttpsWithATrustableCertificate) {
     ASSERT_EQ(recorded.size(), 2u);
     EXPECT_TRUE(recorded[0].tls);
     EXPECT_EQ(recorded[0].target, indexTarget("%E4%B8%AD%E5%9B%BD", 7));
+}
+
+// ---------------------------------------------------------------- the executable
+
+TEST(FakeIndexExecutable, ServesUntilTerminatedAndRejectsBadOptions) {
+    auto run = [](std::vector<std::string> args, pid_t& pid) {
+        int out[2];
+        EXPECT_EQ(::pipe(out), 0);
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            std::vector<char*> argv{const_cast<char*>(CORVANTA_FAKE_INDEX_EXE)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(CORVANTA_FAKE_INDEX_EXE, argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        return out[0];
+    };
+    auto exitCode = [](pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    pid_t pid = 0;
+    const int out = run({"--port", "0", "--accept-cookie", "k=v", "--fault", "rate-limited"}, pid);
+    std::string firstLine;
+    char c;
+    while (::read(out, &c, 1) == 1 && c != '\n')
+        firstLine += c;
+    ASSERT_TRUE(firstLine.starts_with("http://127.0.0.1:")) << firstLine;
+    const int port = std::stoi(firstLine.substr(17));
+    httplib::Client client("127.0.0.1", port);
+    auto refused = client.Post(indexTarget("%61", 7).c_str(), "", "text/plain");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->body.substr(0, 15), "{\"status\":10000");
+    auto limited =
+        client.Post(indexTarget("%61", 7).c_str(), {{"Cookie", "k=v"}}, "", "text/plain");
+    ASSERT_TRUE(limited);
+    EXPECT_EQ(limited->body.substr(0, 15), "{\"status\":10001");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(exitCode(pid), 0);
+    ::close(out);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--fault", "nonsense"},
+          std::vector<std::string>{"--port", "70000"}, std::vector<std::string>{"--bogus"}}) {
+        const int o = run(bad, pid);
+        EXPECT_EQ(exitCode(pid), 2) << bad[0];
+        ::close(o);
+    }
 }
