@@ -110,6 +110,8 @@ std::string describeFileError(int errorNumber, const std::string& path) {
     case EDQUOT:
 #endif
         return "The disk is full: " + quoted + " could not be written.";
+    case EFBIG:
+        return quoted + " would be larger than the drive allows for one file.";
     case EISDIR:
         return quoted + " is a folder, not a file.";
     case ENAMETOOLONG:

@@ -70,8 +70,12 @@ ExportResult exportWorkbook(FileKind kind, const ResultsTable& list, const std::
     std::string error;
     if (!replacement.create(error))
         return failure(error);
-    if (!writeWorkbook(kind, replacement.temporaryPath(), sheets, error))
+    if (!writeWorkbook(kind, replacement.temporaryPath(), sheets, error)) {
+        // The user knows the file by the name they chose, not by the temporary one.
+        for (std::size_t at; (at = error.find(replacement.temporaryPath())) != std::string::npos;)
+            error.replace(at, replacement.temporaryPath().size(), fileName);
         return failure(error.empty() ? "The workbook could not be written." : error);
+    }
     if (!replacement.commit(error))
         return failure(error);
     return {true, {}};

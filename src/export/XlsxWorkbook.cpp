@@ -2,6 +2,7 @@
 
 #include "export/WorkbookStyle.h"
 
+#include <cerrno>
 #include <xlsxwriter.h>
 
 namespace corvanta {
@@ -68,6 +69,17 @@ bool validUtf8(const std::string& text) {
     return true;
 }
 
+// The library stages worksheet data in temporary files without checking those writes, so
+// a full disk would give a cut-off workbook that it reports as saved. A failed write
+// leaves one of these in errno, which no other call sets; errno is per thread.
+bool stagingWriteFailed() {
+    return errno == ENOSPC || errno == EFBIG || errno == EIO
+#ifdef EDQUOT
+           || errno == EDQUOT
+#endif
+        ;
+}
+
 std::string cellName(int row, int column) {
     char name[16];
     lxw_rowcol_to_cell(name, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column));
@@ -93,6 +105,7 @@ public:
             error = "Could not start the workbook (out of memory).";
             return false;
         }
+        errno = 0;
         cellFormat_ = cellFormat(workbook_, false);
         titleFormat_ = cellFormat(workbook_, true);
         if (sheets.empty()) {
@@ -107,6 +120,10 @@ public:
         }
         const lxw_error closed = workbook_close(workbook_);
         workbook_ = nullptr;
+        if (stagingWriteFailed()) {
+            error = stagingError();
+            return false;
+        }
         if (closed != LXW_NO_ERROR) {
             error = std::string("Could not save the workbook: ") + lxw_strerror(closed) + ".";
             return false;
@@ -164,8 +181,23 @@ private:
                 if (!writeCell(worksheet, row, column, text, cellFormat_, error))
                     return false;
             }
+            if (stagingWriteFailed()) {
+                error = stagingError();
+                return false;
+            }
         }
         return true;
+    }
+
+    static std::string stagingError() {
+        switch (errno) {
+        case EIO:
+            return "The workbook could not be written: the drive reported an error.";
+        case EFBIG:
+            return "The workbook would be larger than the drive allows for one file.";
+        default:
+            return "The disk is full: the workbook could not be written.";
+        }
     }
 
     static bool writeCell(lxw_worksheet* worksheet, int row, int column, const std::string& text,
