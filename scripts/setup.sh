@@ -6,7 +6,7 @@ packages=(
     qt6-base-dev libgl-dev
     libcurl4-openssl-dev libpcre2-dev libxlsxwriter-dev libcpp-httplib-dev libssl-dev openssl
     libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-openpyxl python3-xlrd
+    python3 python3-openpyxl python3-xlrd python3-olefile
     locales
 )
 missing=()

@@ -8,5 +8,5 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 cmake --preset tsan
-cmake --build --preset tsan
+cmake --build --preset tsan --target pool_tests
 ctest --preset tsan
