@@ -12,7 +12,7 @@ namespace corvanta {
 namespace {
 
 constexpr std::string_view fullWidthSpace = "\xE3\x80\x80"; // U+3000
-constexpr std::size_t chunkBytes = 1 << 20;
+constexpr std::size_t chunkBytes = 256 * 1024;
 
 std::string_view trimBlanks(std::string_view text) {
     while (true) {
