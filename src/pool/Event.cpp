@@ -32,6 +32,7 @@ void AutoResetEvent::set() {
 void AutoResetEvent::release() {
     std::lock_guard lock(mutex_);
     released_ = true;
+    ++releases_;
     cond_.notify_all();
 }
 
@@ -43,20 +44,28 @@ void AutoResetEvent::reset() {
 
 bool AutoResetEvent::wait(std::int64_t timeoutMs) {
     std::unique_lock lock(mutex_);
+    const std::uint64_t releasesBefore = releases_;
     ++waiters_;
-    const bool woken = waitFor(cond_, lock, timeoutMs, [this] {
-        return released_ || signalled_.load(std::memory_order_acquire);
+    const bool woken = waitFor(cond_, lock, timeoutMs, [&] {
+        return released_ || releases_ != releasesBefore ||
+               signalled_.load(std::memory_order_acquire);
     });
     --waiters_;
     // Consuming by exchange also picks up any set that coalesced with this signal.
-    if (woken && !released_)
+    if (woken && !released_ && releases_ == releasesBefore)
         signalled_.exchange(false, std::memory_order_acq_rel);
     return woken;
+}
+
+int AutoResetEvent::waiting() const {
+    std::lock_guard lock(mutex_);
+    return waiters_;
 }
 
 void ManualResetEvent::set() {
     std::lock_guard lock(mutex_);
     signalled_.store(true, std::memory_order_release);
+    ++sets_;
     cond_.notify_all();
 }
 
@@ -69,8 +78,18 @@ bool ManualResetEvent::wait(std::int64_t timeoutMs) {
     if (signalled_.load(std::memory_order_acquire))
         return true;
     std::unique_lock lock(mutex_);
-    return waitFor(cond_, lock, timeoutMs,
-                   [this] { return signalled_.load(std::memory_order_acquire); });
+    const std::uint64_t setsBefore = sets_;
+    ++waiters_;
+    const bool woken = waitFor(cond_, lock, timeoutMs, [&] {
+        return sets_ != setsBefore || signalled_.load(std::memory_order_acquire);
+    });
+    --waiters_;
+    return woken;
+}
+
+int ManualResetEvent::waiting() const {
+    std::lock_guard lock(mutex_);
+    return waiters_;
 }
 
 } // namespace corvanta

@@ -27,22 +27,27 @@ public:
     AutoResetEvent& operator=(const AutoResetEvent&) = delete;
 
     void set();
-    // Lets every current and later wait through at once, until reset.
+    // Lets every current and later wait through at once, until reset. A wait that was
+    // under way at the release passes even if a reset follows at once.
     void release();
     // Not signalled, not released.
     void reset();
     // True when signalled (or released) within timeoutMs; a signal is consumed.
     bool wait(std::int64_t timeoutMs = waitForever);
+    // Threads waiting right now; a momentary count.
+    int waiting() const;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cond_;
     std::atomic<bool> signalled_{false};
     bool released_ = false;
+    std::uint64_t releases_ = 0;
     int waiters_ = 0;
 };
 
-// Stays signalled from set to reset; every waiter passes while it is signalled.
+// Stays signalled from set to reset; every waiter passes while it is signalled, and every
+// wait under way at a set passes even if a reset follows at once.
 class ManualResetEvent {
 public:
     explicit ManualResetEvent(bool signalled) : signalled_(signalled) {}
@@ -54,11 +59,15 @@ public:
     bool isSet() const { return signalled_.load(std::memory_order_acquire); }
     // True when the event is signalled within timeoutMs.
     bool wait(std::int64_t timeoutMs = waitForever);
+    // Threads waiting right now; a momentary count.
+    int waiting() const;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable cond_;
     std::atomic<bool> signalled_;
+    std::uint64_t sets_ = 0;
+    int waiters_ = 0;
 };
 
 } // namespace corvanta

@@ -61,6 +61,27 @@ TEST(AutoResetEvent, ReleaseLetsEveryWaiterThroughUntilReset) {
     EXPECT_FALSE(event.wait(0));
 }
 
+// A stop releases the pool's waiters and a new start may reset the events right after;
+// a waiter that was already waiting must still get out.
+TEST(Events, AWaiterUnderWayPassesASetOrReleaseFollowedAtOnceByReset) {
+    AutoResetEvent autoEvent;
+    ManualResetEvent manualEvent(false);
+    std::atomic<int> passed{0};
+    std::thread autoWaiter([&] { passed += autoEvent.wait(20000) ? 1 : 0; });
+    std::thread manualWaiter([&] { passed += manualEvent.wait(20000) ? 1 : 0; });
+    ASSERT_TRUE(eventually([&] { return autoEvent.waiting() == 1; }));
+    ASSERT_TRUE(eventually([&] { return manualEvent.waiting() == 1; }));
+    autoEvent.release();
+    autoEvent.reset();
+    manualEvent.set();
+    manualEvent.reset();
+    autoWaiter.join();
+    manualWaiter.join();
+    EXPECT_EQ(passed.load(), 2);
+    EXPECT_FALSE(autoEvent.wait(0));
+    EXPECT_FALSE(manualEvent.wait(0));
+}
+
 TEST(ManualResetEvent, StaysSignalledForEveryWaiterUntilReset) {
     ManualResetEvent event(false);
     EXPECT_FALSE(event.wait(20));
