@@ -20,6 +20,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -436,11 +437,16 @@ void FakeIndexService::Impl::acceptLoop() {
         liveFds.insert(fd);
         auto done = std::make_shared<std::atomic<bool>>(false);
         const int serial = ++connectionSerial;
-        workers.push_back(Worker{std::thread([this, fd, serial, done] {
-                                     serveConnection(fd, serial);
-                                     *done = true;
-                                 }),
-                                 done});
+        try {
+            workers.push_back(Worker{std::thread([this, fd, serial, done] {
+                                         serveConnection(fd, serial);
+                                         *done = true;
+                                     }),
+                                     done});
+        } catch (const std::system_error&) { // no thread to be had: refuse this one
+            liveFds.erase(fd);
+            ::close(fd);
+        }
     }
 }
 

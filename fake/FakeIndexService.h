@@ -89,6 +89,19 @@ struct FaultConfig {
 // 127.0.0.1, records every request byte for byte and answers like the service, or with
 // configured faults, scripted raw bytes, proxy behaviour and authentication challenges.
 // Every setter is thread-safe and takes effect for the next request.
+//
+// Each recorded request is answered by the first of these that applies:
+//  1. the next queued raw answer, whatever the request (CONNECT included);
+//  2. 407 for a proxy request (absolute-form or CONNECT) without the proxy credentials;
+//  3. CONNECT: "200 Connection established" and a tunnel to a loopback host:port, 403 for
+//     other hosts or when not allowed, 501 in TLS mode;
+//  4. 401 without the server credentials; then the latency wait;
+//  5. the index route, GET or POST: the fault's answer, else 10000 for a refused cookie,
+//     10002 for an unknown or empty keyword or a days value that is not a positive number,
+//     else the status 0 answer. Redirect, ServerError and MetaCharsetPage do not look at
+//     the cookie; redirects add "hop=N" to the query. Other paths get 404.
+// A request with "Expect: 100-continue" and a body gets "100 Continue" before its body is
+// read. Connections stay open between answers unless the client asks to close.
 class FakeIndexService {
 public:
     struct Options {

@@ -650,10 +650,24 @@ TEST(FakeServiceTls, ServesTheAnswerOverHttpsWithATrustableCertificate) {
         ASSERT_TRUE(res) << httplib::to_string(res.error());
         EXPECT_EQ(res->body, FakeIndexService::successBody(kChina, 7));
     }
+
+    // Through a plain service acting as the proxy: CONNECT, then TLS inside the tunnel.
+    FakeIndexService proxy;
+    ASSERT_TRUE(proxy.start());
+    httplib::SSLClient tunnelled("localhost", service.port());
+    X509_STORE_up_ref(store);
+    tunnelled.set_ca_cert_store(store);
+    tunnelled.enable_server_certificate_verification(true);
+    tunnelled.set_proxy("127.0.0.1", proxy.port());
+    auto res = tunnelled.Get(indexTarget("%61", 7).c_str(), {{"Cookie", kCookie}});
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->body, FakeIndexService::successBody("a", 7));
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].method, "CONNECT");
     X509_STORE_free(store);
 
     const auto recorded = service.requests();
-    ASSERT_EQ(recorded.size(), 2u);
+    ASSERT_EQ(recorded.size(), 3u);
     EXPECT_TRUE(recorded[0].tls);
     EXPECT_EQ(recorded[0].target, indexTarget("%E4%B8%AD%E5%9B%BD", 7));
 }
