@@ -55,6 +55,7 @@ struct PoolCore {
     // the end of a stop cannot miss it.
     std::mutex stoppedMutex;
     std::condition_variable stoppedCond;
+    std::uint64_t teardowns = 0; // under stoppedMutex
 };
 
 } // namespace detail
@@ -104,6 +105,7 @@ void tearDown(PoolCore& core) {
     {
         std::lock_guard lock(core.stoppedMutex);
         core.state.store(PoolState::Stopped);
+        ++core.teardowns;
     }
     core.stoppedCond.notify_all();
 }
@@ -114,10 +116,14 @@ void leave(PoolCore& core) {
         tearDown(core);
 }
 
-// Waits until the pool is no longer Stopping. Only a positive timeoutMs limits the wait.
+// Waits until the run being stopped has been torn down (even if the pool has been started
+// and is stopping again by then). Only a positive timeoutMs limits the wait.
 bool waitUntilStopped(PoolCore& core, std::int64_t timeoutMs, const PumpMessages& pumpMessages) {
-    const auto notStopping = [&core] { return core.state.load() != PoolState::Stopping; };
     std::unique_lock lock(core.stoppedMutex);
+    const std::uint64_t teardownsBefore = core.teardowns;
+    const auto notStopping = [&core, teardownsBefore] {
+        return core.state.load() != PoolState::Stopping || core.teardowns != teardownsBefore;
+    };
     if (pumpMessages) {
         const std::int64_t began = nowMs();
         while (!notStopping()) {
