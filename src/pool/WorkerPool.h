@@ -47,12 +47,14 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // Stops in DiscardNoWait mode; never waits for the workers.
+    // Stops in DiscardNoWait mode: queued tasks are dropped and the workers are not waited
+    // for (only the manager thread, briefly).
     void destroy();
 
     // Builds and starts the pool. Absent settings: 5 core workers, a maximum of 20 (raised
     // to minWorkers), an idle time-out of 10000 ms (at least 100) and the default stack;
-    // a stack size other than 0 is at least 8192 and rounded down to a multiple of 4096.
+    // a stack size other than 0 is at least 8192 and rounded down to a multiple of 4096
+    // (threads get at least that much; the platform may give more).
     // False when the pool was not Stopped (nothing changes) or could not be built.
     bool start(std::optional<std::int32_t> minWorkers = {},
                std::optional<std::int32_t> maxWorkers = {},
