@@ -16,29 +16,23 @@ bool isHighSurrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
-// Cuts a text to the cell limit without leaving half of a surrogate pair at the end.
-std::u16string_view limitLength(std::u16string_view units) {
-    if (units.size() <= maxCellCharacters) {
-        return units;
-    }
-    std::size_t length = maxCellCharacters;
-    if (isHighSurrogate(units[length - 1])) {
-        --length;
-    }
-    return units.substr(0, length);
-}
-
 } // namespace
 
-std::uint32_t SharedStrings::add(std::string text) {
+std::optional<std::uint32_t> SharedStrings::add(std::string text) {
+    if (const auto found = index_.find(text); found != index_.end()) {
+        ++references_;
+        return found->second;
+    }
+    const std::u16string units = utf8ToUtf16(text);
+    if (units.size() > maxCellCharacters) {
+        return std::nullopt;
+    }
     ++references_;
     const auto next = static_cast<std::uint32_t>(offsets_.size());
-    auto [entry, inserted] = index_.try_emplace(std::move(text), next);
-    if (inserted) {
-        offsets_.push_back(units_.size());
-        units_ += limitLength(utf8ToUtf16(entry->first));
-    }
-    return entry->second;
+    index_.emplace(std::move(text), next);
+    offsets_.push_back(units_.size());
+    units_ += units;
+    return next;
 }
 
 void SharedStrings::write(BiffBuffer& out) const {

@@ -3,21 +3,23 @@
 #include "export/xls/BiffBuffer.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace corvanta::xls {
 
-// Longest text a cell can hold; longer texts are cut at this many UTF-16 code units.
+// Longest text a cell can hold, in UTF-16 code units.
 inline constexpr std::size_t maxCellCharacters = 32767;
 
 // The workbook's shared-string table: every text cell refers to one of its strings by
 // index. Equal texts share one entry.
 class SharedStrings {
 public:
-    // Returns the index of `text` (UTF-8), adding it when it is new; counts one reference.
-    std::uint32_t add(std::string text);
+    // Returns the index of `text` (UTF-8), adding it when it is new, and counts one
+    // reference; nothing when the text is longer than a cell can hold.
+    std::optional<std::uint32_t> add(std::string text);
 
     // Appends the SST record (with CONTINUE records where the table exceeds one record)
     // and its EXTSST index. `out` must start at the beginning of the Workbook stream,

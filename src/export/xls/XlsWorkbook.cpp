@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 namespace corvanta {
 
@@ -277,6 +278,20 @@ void writeTextCell(BiffBuffer& out, int rowIndex, int column, std::uint16_t xfIn
     out.endRecord(start);
 }
 
+// The shared-string index of a cell's text; a text longer than a cell can hold ends the
+// export rather than being cut short.
+std::uint32_t cellString(xls::SharedStrings& strings, std::string text, int row, int column) {
+    if (const auto index = strings.add(std::move(text))) {
+        return *index;
+    }
+    std::string name(1, static_cast<char>('A' + column % 26));
+    if (column >= 26) {
+        name.insert(name.begin(), static_cast<char>('A' + column / 26 - 1));
+    }
+    throw std::length_error("cell " + name + std::to_string(row + 1) +
+                            " holds more than 32,767 characters, more than a cell can hold");
+}
+
 void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayout& layout,
                     bool selected, xls::SharedStrings& strings) {
     writeBof(out, 0x0010);
@@ -329,7 +344,7 @@ void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayo
             if (r < layout.titleRows) {
                 for (std::size_t c = 0; c < sheet.titles.size(); ++c) {
                     writeTextCell(out, r, static_cast<int>(c), xfTitleCell,
-                                  strings.add(sheet.titles[c]));
+                                  cellString(strings, sheet.titles[c], r, static_cast<int>(c)));
                 }
                 continue;
             }
@@ -337,7 +352,8 @@ void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayo
                 std::string text = sheet.cell(r - layout.titleRows, c);
                 // An empty field stays an empty cell, formatted by its column.
                 if (!text.empty()) {
-                    writeTextCell(out, r, c, xfListCell, strings.add(std::move(text)));
+                    writeTextCell(out, r, c, xfListCell,
+                                  cellString(strings, std::move(text), r, c));
                 }
             }
         }

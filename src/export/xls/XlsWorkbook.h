@@ -13,8 +13,8 @@ namespace corvanta {
 //
 // A sheet holds at most 65,536 rows (title row included) and 256 columns; a larger one
 // is refused before anything is written. Sheet names are made valid for the format
-// (forbidden characters become "_", at most 31 characters, unique); a text longer than
-// the 32,767 characters a cell can hold is cut to that length.
+// (forbidden characters become "_", at most 31 characters, unique). A text longer than
+// the 32,767 characters a cell can hold is refused with the cell's name, never cut.
 bool writeXlsWorkbook(const std::string& path, const std::vector<WorkbookSheet>& sheets,
                       std::string& error);
 

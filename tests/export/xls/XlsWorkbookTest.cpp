@@ -175,10 +175,10 @@ TEST_F(XlsWorkbookTest, TextOfAnyScriptAndLengthSurvives) {
         {"中文关键词", ""},
         {grin + " " + extB + " mixed 中文", ""},
         {"tab\tnew\nline \"quoted\" back\\slash", ""},
-        {repeat("长", 5000), ""},                 // 10,000 bytes of UTF-16: longer than one record
-        {repeat("x", 20000), ""},                 // compressed, still spread over three records
-        {repeat("y", 40000), repeat("y", 32767)}, // cut to what a cell can hold
-        {repeat("中", 32766) + grin, repeat("中", 32766)}, // the cut never halves a pair
+        {repeat("长", 5000), ""},         // 10,000 bytes of UTF-16: longer than one record
+        {repeat("x", 20000), ""},         // compressed, still spread over three records
+        {repeat("y", 32767), ""},         // the most a cell can hold
+        {repeat("中", 32765) + grin, ""}, // ends in a pair, exactly at the limit
         {"bad \xFF\xFE byte", "bad " + fffd + fffd + " byte"},
         {"cut \xE4\xB8", "cut " + fffd},
         {"overlong \xC0\xAF", "overlong " + fffd + fffd},
@@ -476,6 +476,22 @@ TEST_F(XlsWorkbookTest, AFailingCellSourceLeavesNoFile) {
     EXPECT_FALSE(writeXlsWorkbook(path.string(), {sheet}, error));
     EXPECT_NE(error.find("row 60 is gone"), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(XlsWorkbookTest, TextLongerThanACellIsRefusedNotCut) {
+    const std::string grin = "\xF0\x9F\x98\x80"; // two code units
+    for (const std::string& text : {repeat("y", 32768), repeat("中", 32766) + grin}) {
+        WorkbookSheet sheet = generatedSheet("long", true, 3, 4);
+        sheet.cell = [text](int row, int column) {
+            return row == 1 && column == 2 ? text : std::string("v");
+        };
+        const auto path = folder.file("long.xls");
+        std::string error;
+        EXPECT_FALSE(writeXlsWorkbook(path.string(), {sheet}, error));
+        EXPECT_NE(error.find("cell C3 holds more than 32,767 characters"), std::string::npos)
+            << error;
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST_F(XlsWorkbookTest, ReportsFilesThatCannotBeWritten) {
