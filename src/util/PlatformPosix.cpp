@@ -38,48 +38,22 @@ private:
 
 } // namespace
 
-std::optional<std::string> convertCharset(std::string_view input, const std::string& from,
-                                          const std::string& to) {
-    IconvHandle cd(from, to);
-    if (!cd.valid())
-        return std::nullopt;
-    std::string out;
-    out.resize(input.size() * 2 + 16);
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    size_t used = 0;
-    while (true) {
-        char* dst = out.data() + used;
-        size_t outLeft = out.size() - used;
-        size_t rc = inLeft ? iconv(cd.get(), &in, &inLeft, &dst, &outLeft)
-                           : iconv(cd.get(), nullptr, nullptr, &dst, &outLeft);
-        used = out.size() - outLeft;
-        if (rc != static_cast<size_t>(-1)) {
-            if (inLeft == 0 && in != nullptr) {
-                in = nullptr; // flush any shift state once
-                continue;
-            }
-            break;
-        }
-        if (errno == E2BIG) {
-            out.resize(out.size() * 2);
-            continue;
-        }
-        return std::nullopt; // EILSEQ or EINVAL: not valid in `from`
-    }
-    out.resize(used);
-    return out;
-}
+namespace {
 
-std::optional<std::string>
-convertCharsetLenient(std::string_view input, const std::string& from, const std::string& to,
-                      std::string_view replacement,
-                      const std::function<std::size_t(std::string_view rest)>& skip) {
+// One iconv loop for both conversions: without a replacement policy (strict) invalid or
+// unwritable input fails the conversion; with one it is replaced and skipped.
+struct Lenience {
+    std::string_view replacement;
+    const std::function<std::size_t(std::string_view rest)>* skip;
+};
+
+std::optional<std::string> convert(std::string_view input, const std::string& from,
+                                   const std::string& to, const Lenience* lenience) {
     IconvHandle cd(from, to);
     if (!cd.valid())
         return std::nullopt;
     std::string out;
-    out.resize(input.size() * 2 + replacement.size() + 16);
+    out.resize(input.size() * 2 + (lenience ? lenience->replacement.size() : 0) + 16);
     char* in = const_cast<char*>(input.data());
     size_t inLeft = input.size();
     size_t used = 0;
@@ -107,11 +81,14 @@ convertCharsetLenient(std::string_view input, const std::string& from, const std
             out.resize(out.size() * 2);
             continue;
         }
-        append(replacement);
+        if (lenience == nullptr)
+            return std::nullopt; // EILSEQ or EINVAL: not valid in `from`
+        append(lenience->replacement);
         if (error == EINVAL) { // cut short at the end: nothing more can follow
             inLeft = 0;
             continue;
         }
+        const auto& skip = *lenience->skip;
         const size_t step = skip ? skip(std::string_view(in, inLeft)) : 1;
         const size_t skipped = std::min(std::max<size_t>(step, 1), inLeft);
         in += skipped;
@@ -119,6 +96,21 @@ convertCharsetLenient(std::string_view input, const std::string& from, const std
     }
     out.resize(used);
     return out;
+}
+
+} // namespace
+
+std::optional<std::string> convertCharset(std::string_view input, const std::string& from,
+                                          const std::string& to) {
+    return convert(input, from, to, nullptr);
+}
+
+std::optional<std::string>
+convertCharsetLenient(std::string_view input, const std::string& from, const std::string& to,
+                      std::string_view replacement,
+                      const std::function<std::size_t(std::string_view rest)>& skip) {
+    const Lenience lenience{replacement, &skip};
+    return convert(input, from, to, &lenience);
 }
 
 bool isKnownCharset(const std::string& name) {
