@@ -1,6 +1,7 @@
 #include "export/XlsxWorkbook.h"
 
 #include "export/WorkbookStyle.h"
+#include "util/Utf8.h"
 
 #include <cerrno>
 #include <xlsxwriter.h>
@@ -30,43 +31,6 @@ lxw_format* cellFormat(lxw_workbook* workbook, bool title) {
         format_set_bg_color(format, libraryColor(workbookStyle::titleFillColor));
     }
     return format;
-}
-
-bool validUtf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        int extra;
-        unsigned cp;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p <= extra)
-            return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i] & 0x3F);
-        }
-        static constexpr unsigned smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < smallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        p += extra + 1;
-    }
-    return true;
 }
 
 // The library stages worksheet data in temporary files without checking those writes, so
@@ -204,7 +168,7 @@ private:
                           lxw_format* format, std::string& error) {
         const auto r = static_cast<lxw_row_t>(row);
         const auto c = static_cast<lxw_col_t>(column);
-        if (!validUtf8(text)) {
+        if (!utf8::isValid(text)) {
             error = "Cell " + cellName(row, column) + " holds text that is not valid UTF-8.";
             return false;
         }
