@@ -456,10 +456,11 @@ TEST_F(WebFetchTest, SlowButSteadyBodyIsNotATimeout) {
     slow.chunks.push_back({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", 0});
     for (char c : std::string("steady"))
         if (c != 'y')
-            slow.chunks.push_back({std::string(1, c), 400});
+            slow.chunks.push_back({std::string(1, c), 500});
     service.queueRawAnswer(slow);
+    // 2.5 s in all, longer than the time-out, but never 2 s without a byte.
     WebExchange exchange = exchangeFor(service.baseUrl() + "/slow");
-    exchange.timeoutSeconds = 1;
+    exchange.timeoutSeconds = 2;
     EXPECT_EQ(webFetch(exchange), "stead");
     EXPECT_EQ(exchange.statusText, "200 OK");
 }
