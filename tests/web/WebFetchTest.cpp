@@ -218,6 +218,22 @@ TEST_F(WebFetchTest, SecureAddressThroughProxyUsesATunnel) {
     EXPECT_EQ(request.target, "127.0.0.1:" + std::to_string(secure.port()));
 }
 
+TEST_F(WebFetchTest, ProxyRefusingTheTunnelAnswersLikeAServer) {
+    FakeIndexService::Options options;
+    options.tls = true;
+    FakeIndexService secure(options);
+    ASSERT_TRUE(secure.start());
+    service.setProxyCredentials("p", "q");
+    WebExchange exchange = exchangeFor(secure.indexUrl("abc", 7));
+    exchange.ignoreCertErrors = true;
+    exchange.proxyAddress = "127.0.0.1:" + std::to_string(service.port());
+
+    EXPECT_EQ(webFetch(exchange), "");
+    EXPECT_TRUE(exchange.statusText.starts_with("407")) << exchange.statusText;
+    EXPECT_TRUE(exchange.responseHeaders.starts_with("HTTP/1.1 407"));
+    EXPECT_TRUE(secure.requests().empty());
+}
+
 TEST_F(WebFetchTest, CertificatesAreVerifiedUnlessTheCallerSaysOtherwise) {
     FakeIndexService::Options options;
     options.tls = true;
