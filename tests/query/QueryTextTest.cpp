@@ -1,9 +1,9 @@
 #include "query/QueryText.h"
 
-#include <atomic>
+#include "support/OnManyThreads.h"
+
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvanta {
@@ -105,24 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(QueryTextTest, HelpersOnSeveralThreadsAtOnce) {
-    constexpr int kThreads = 6;
-    constexpr int kRounds = 500;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures] {
-            const std::string value = std::to_string(t * 1000);
-            const std::string answer = "{\"all\":{\"avg\":" + value + ",\"yoy\":1}";
-            for (int round = 0; round < kRounds; ++round) {
-                if (percentEncodeUtf8("中国", false, false) != "%D6%D0%B9%FA" ||
-                    textBetween(answer, "all\":{\"avg\":", ",\"yoy\":") != value)
-                    ++failures;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
+    const int failures = testing_support::failuresOnThreads(6, 500, [](int t, int) {
+        const std::string value = std::to_string(t * 1000);
+        const std::string answer = "{\"all\":{\"avg\":" + value + ",\"yoy\":1}";
+        return percentEncodeUtf8("中国", false, false) == "%D6%D0%B9%FA" &&
+               textBetween(answer, "all\":{\"avg\":", ",\"yoy\":") == value;
+    });
+    EXPECT_EQ(failures, 0);
 }
 
 } // namespace

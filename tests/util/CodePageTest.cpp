@@ -1,9 +1,9 @@
 #include "util/CodePage.h"
 
-#include <atomic>
+#include "support/OnManyThreads.h"
+
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvanta {
@@ -126,23 +126,12 @@ TEST(CodePageTest, UnknownCodePagesGiveEmptyResults) {
 }
 
 TEST(CodePageTest, ConversionsOnSeveralThreadsAtOnce) {
-    constexpr int kThreads = 6;
-    constexpr int kRounds = 500;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures] {
-            const std::string text = "关键词" + std::to_string(t) + "\xF0\x9F\x98\x80";
-            for (int round = 0; round < kRounds; ++round) {
-                if (ansiToUtf8(utf8ToAnsi(text)) != text ||
-                    wideToCodePage(codePageToWide(text), 1200).size() != 12)
-                    ++failures;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
+    const int failures = testing_support::failuresOnThreads(6, 500, [](int t, int) {
+        const std::string text = "关键词" + std::to_string(t) + "\xF0\x9F\x98\x80";
+        return ansiToUtf8(utf8ToAnsi(text)) == text &&
+               wideToCodePage(codePageToWide(text), 1200).size() == 12;
+    });
+    EXPECT_EQ(failures, 0);
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 #include "util/RegexMatcher.h"
 
-#include <atomic>
+#include "support/OnManyThreads.h"
+
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvanta {
@@ -256,25 +256,14 @@ TEST(RegexMatcherTest, RunawayBacktrackingFailsInsteadOfHanging) {
 }
 
 TEST(RegexMatcherTest, MatchersOnSeveralThreadsDoNotInterfere) {
-    constexpr int kThreads = 6;
-    constexpr int kRounds = 300;
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures] {
-            const std::string charset = "cs-" + std::to_string(t);
-            const std::string body =
-                "<html>" + kGbkChinese + "<meta charset=\"" + charset + "\">" + kGbkChinese;
-            for (int round = 0; round < kRounds; ++round) {
-                RegexMatcher matcher;
-                if (!matcher.execute(kMetaPattern, body) || matcher.submatchText(1, 1) != charset)
-                    ++failures;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures.load(), 0);
+    const int failures = testing_support::failuresOnThreads(6, 300, [](int t, int) {
+        const std::string charset = "cs-" + std::to_string(t);
+        const std::string body =
+            "<html>" + kGbkChinese + "<meta charset=\"" + charset + "\">" + kGbkChinese;
+        RegexMatcher matcher;
+        return matcher.execute(kMetaPattern, body) && matcher.submatchText(1, 1) == charset;
+    });
+    EXPECT_EQ(failures, 0);
 }
 
 } // namespace

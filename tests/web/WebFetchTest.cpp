@@ -1,12 +1,11 @@
 #include "web/WebFetch.h"
 
 #include "FakeIndexService.h"
+#include "support/OnManyThreads.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace corvanta {
 namespace {
@@ -482,23 +481,12 @@ TEST_F(WebFetchTest, SlowButSteadyBodyIsNotATimeout) {
 }
 
 TEST_F(WebFetchTest, ManyThreadsAtOnceShareNothing) {
-    constexpr int threads = 8;
-    constexpr int perThread = 10;
-    std::atomic<int> correct{0};
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i) {
-                const std::string keyword = "k" + std::to_string(t * perThread + i);
-                if (webFetch(service.indexUrl(keyword, 30), 1, kCookie) ==
-                    FakeIndexService::successBody(keyword, 30))
-                    ++correct;
-            }
-        });
-    }
-    for (auto& w : workers)
-        w.join();
-    EXPECT_EQ(correct.load(), threads * perThread);
+    const int failures = testing_support::failuresOnThreads(8, 10, [this](int t, int round) {
+        const std::string keyword = "k" + std::to_string(t * 10 + round);
+        return webFetch(service.indexUrl(keyword, 30), 1, kCookie) ==
+               FakeIndexService::successBody(keyword, 30);
+    });
+    EXPECT_EQ(failures, 0);
 }
 
 } // namespace
