@@ -106,10 +106,6 @@ std::string dropKeepAliveLine(std::string_view block) {
     return result;
 }
 
-} // namespace corvanta
-
-namespace corvanta {
-
 std::string assembleRequestHeaders(std::string_view extraHeaders, int method,
                                    std::string_view sendCookies, bool addDefaultHeaders,
                                    bool normalizeHeaders) {

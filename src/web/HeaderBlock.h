@@ -26,10 +26,6 @@ std::string dropKeepAliveLine(std::string_view block);
 // "name: " in that line, or empty.
 std::string headerValue(std::string_view block, std::string_view name);
 
-} // namespace corvanta
-
-namespace corvanta {
-
 // The request header block as sent: the caller's lines, the defaults when asked, names
 // normalised when asked, a keep-alive line dropped, then the Cookie line when the block
 // has none and cookies are given.

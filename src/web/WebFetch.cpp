@@ -228,7 +228,7 @@ private:
     }
     const char* configure(CURL* easy);
     const char* waitForTransfer(CURL* easy, CURLcode& result);
-    const char* failureOf(CURL* easy, CURLcode code) const;
+    const char* failureOf(CURLcode code) const;
     std::string finish();
 
     WebExchange& io_;
@@ -273,7 +273,7 @@ std::string Exchange::run() {
         long connectCode = 0;
         curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (!(connectCode >= 300 && transfer_.headersComplete))
-            return fail(failureOf(easy.get(), result));
+            return fail(failureOf(result));
         transfer_.body.clear();
     }
     return finish();
@@ -302,7 +302,8 @@ const char* Exchange::configure(CURL* easy) {
     }
     // POST is libcurl's own verb for a body, so a redirect may turn it into GET as
     // browsers do; every other verb is named explicitly.
-    if (ok && method != 1 && method != 2 && (sendsBody || (method > 0 && method < 8)))
+    const bool namedVerb = method >= 3 && method <= 7;
+    if (ok && (namedVerb || (method != 1 && method != 2 && sendsBody)))
         ok = set(CURLOPT_CUSTOMREQUEST, verbFor(method));
     if (!ok)
         return kNoRequest;
@@ -404,7 +405,8 @@ const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
     return failure;
 }
 
-const char* Exchange::failureOf(CURL*, CURLcode code) const {
+// Which phase a failed transfer ended in: certificate, body, answer, or sending.
+const char* Exchange::failureOf(CURLcode code) const {
     if (isCertificateFailure(code))
         return kCertificate;
     if (transfer_.headersComplete)
@@ -415,7 +417,6 @@ const char* Exchange::failureOf(CURL*, CURLcode code) const {
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_TOO_MANY_REDIRECTS:
-        return transfer_.requestStarted ? kNoResponse : kSendFailed;
     case CURLE_OPERATION_TIMEDOUT:
         return transfer_.requestStarted ? kNoResponse : kSendFailed;
     default:

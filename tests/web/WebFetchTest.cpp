@@ -96,6 +96,26 @@ TEST_F(WebFetchTest, LibraryAddsNoHeaderTheBlockControls) {
     EXPECT_EQ(request.body, exchange.postText);
 }
 
+TEST_F(WebFetchTest, HeaderLinesTheServerCouldMisreadAreRefused) {
+    for (const char* extra : {"X: 1\r\nno colon here", "X: 1\nInjected: 2", "X: 1\rY: 2"}) {
+        WebExchange exchange = exchangeFor(service.baseUrl() + "/h");
+        exchange.extraHeaders = extra;
+        exchange.normalizeHeaders = false;
+        EXPECT_EQ(webFetch(exchange), "") << extra;
+        EXPECT_EQ(exchange.statusText, "710 设置协议头失败!") << extra;
+    }
+    EXPECT_TRUE(service.requests().empty());
+
+    // A header with an empty value is still sent.
+    WebExchange exchange = exchangeFor(service.baseUrl() + "/h");
+    exchange.extraHeaders = "X-Empty: ";
+    exchange.addDefaultHeaders = false;
+    exchange.normalizeHeaders = false;
+    service.queueRawAnswer(okAnswer("ok"));
+    EXPECT_EQ(webFetch(exchange), "ok");
+    EXPECT_TRUE(hasHeaderNamed(onlyRequest(), "X-Empty"));
+}
+
 struct MethodCase {
     int method;
     const char* verb;
