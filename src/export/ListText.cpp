@@ -141,7 +141,7 @@ std::vector<std::string> splitTitles(const std::string& titles) {
     }
 }
 
-std::string buildColumnMap(const ResultsTable& list, const std::string& titles,
+std::string buildColumnMap(const ListSource& list, const std::string& titles,
                            const std::string& separator, std::vector<int>& columnMap) {
     const int columns = list.listColumnCount();
     const std::vector<std::string> pieces = splitTitles(titles);
@@ -157,7 +157,7 @@ std::string buildColumnMap(const ResultsTable& list, const std::string& titles,
     return replaceAll(titles, "|", separator);
 }
 
-int writeListText(const ResultsTable& list, const std::string& fileName, const std::string& titles,
+int writeListText(const ListSource& list, const std::string& fileName, const std::string& titles,
                   const std::string& separator, bool writeTitles, const ExportProgress& progress,
                   std::string& error) {
     const int rows = list.rowCount();

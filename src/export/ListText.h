@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ResultsTable.h"
+#include "export/ListSource.h"
 
 #include <functional>
 #include <string>
@@ -17,7 +17,7 @@ std::vector<std::string> splitTitles(const std::string& titles);
 // Fills columnMap with one entry per title: the zero-based list column whose title equals
 // it (blanks trimmed, letter case ignored), or -1 when no column has that title. Returns
 // the title line: `titles` with every "|" replaced by `separator`.
-std::string buildColumnMap(const ResultsTable& list, const std::string& titles,
+std::string buildColumnMap(const ListSource& list, const std::string& titles,
                            const std::string& separator, std::vector<int>& columnMap);
 
 // Writes the list as legacy-code-page text (GB18030, no byte-order mark, CR LF line ends):
@@ -26,7 +26,7 @@ std::string buildColumnMap(const ResultsTable& list, const std::string& titles,
 // complete. Returns the number of fields per line; 0 when `titles` names no field (no
 // file is written) and -1 when the file could not be written. `error` holds a readable
 // reason whenever the result is not positive.
-int writeListText(const ResultsTable& list, const std::string& fileName, const std::string& titles,
+int writeListText(const ListSource& list, const std::string& fileName, const std::string& titles,
                   const std::string& separator, bool writeTitles, const ExportProgress& progress,
                   std::string& error);
 

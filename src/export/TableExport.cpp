@@ -53,7 +53,7 @@ bool writeWorkbook(FileKind kind, const std::string& path, const std::vector<Wor
 #endif
 }
 
-ExportResult exportWorkbook(FileKind kind, const ResultsTable& list, const std::string& fileName,
+ExportResult exportWorkbook(FileKind kind, const ListSource& list, const std::string& fileName,
                             const std::string& titles, const ExportOptions& options) {
     std::vector<int> columnMap;
     buildColumnMap(list, titles, "|", columnMap);
@@ -83,7 +83,7 @@ ExportResult exportWorkbook(FileKind kind, const ResultsTable& list, const std::
 
 } // namespace
 
-std::vector<WorkbookSheet> workbookSheets(const ResultsTable& list,
+std::vector<WorkbookSheet> workbookSheets(const ListSource& list,
                                           const std::vector<std::string>& titles,
                                           const std::vector<int>& columnMap, bool titleRow,
                                           int sheetRows, const ExportProgress& progress) {
@@ -118,7 +118,7 @@ std::vector<WorkbookSheet> workbookSheets(const ResultsTable& list,
     return sheets;
 }
 
-ExportResult exportTable(const ResultsTable& list, const std::string& fileName,
+ExportResult exportTable(const ListSource& list, const std::string& fileName,
                          const std::string& titles, const ExportOptions& options) {
     const FileKind kind = kindOf(fileName);
     switch (kind) {

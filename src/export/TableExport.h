@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ResultsTable.h"
+#include "export/ListSource.h"
 #include "export/ListText.h"
 #include "export/WorkbookSheet.h"
 
@@ -33,14 +33,14 @@ inline constexpr int xlsxSheetRows = 1048576;
 // Writes the list's columns named by `titles` ("|"-joined) to `fileName`, as text for .txt
 // and .csv and as a workbook for .xls and .xlsx (extension in any letter case). An existing
 // file is replaced only when the new one is complete.
-ExportResult exportTable(const ResultsTable& list, const std::string& fileName,
+ExportResult exportTable(const ListSource& list, const std::string& fileName,
                          const std::string& titles, const ExportOptions& options = {});
 
 // The worksheets of a workbook export: the list's rows through columnMap (-1: an empty
 // field), cut into sheets of at most `sheetRows` rows each, title row included, every
 // sheet starting with the title row when `titleRow`. At least one sheet. The sheets read
 // `list` and `columnMap` when written, so both must outlive them.
-std::vector<WorkbookSheet> workbookSheets(const ResultsTable& list,
+std::vector<WorkbookSheet> workbookSheets(const ListSource& list,
                                           const std::vector<std::string>& titles,
                                           const std::vector<int>& columnMap, bool titleRow,
                                           int sheetRows, const ExportProgress& progress = {});

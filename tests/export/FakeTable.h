@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ResultsTable.h"
+#include "export/ListSource.h"
 
 #include <string>
 #include <utility>
@@ -9,7 +9,7 @@
 namespace corvanta::test {
 
 // An in-memory results list with the window's five columns unless told otherwise.
-class FakeTable : public ResultsTable {
+class FakeTable : public ListSource {
 public:
     explicit FakeTable(std::vector<std::string> titles = {"序号", "关键词", "PC指数", "移动指数",
                                                           "总指数"})

@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(SheetLimit, LongList,
                          [](const auto& testCase) { return std::string(testCase.param.name); });
 
 // Only the row count matters for cutting the list into sheets.
-class SizedTable : public ResultsTable {
+class SizedTable : public ListSource {
 public:
     explicit SizedTable(int rows) : rows_(rows) {}
     int rowCount() const override { return rows_; }
