@@ -31,6 +31,7 @@ constexpr const char* kBadHeaders = "710 设置协议头失败!";
 constexpr const char* kSendFailed = "711 发送请求失败!";
 constexpr const char* kNoResponse = "712 服务器未响应!";
 constexpr const char* kReadFailed = "713 读取数据失败!";
+constexpr const char* kCancelled = "714 请求已取消!";
 constexpr const char* kCertificate = "忽略错误/证书错误  失败！";
 
 constexpr int kDefaultTimeoutMs = 30000;
@@ -243,6 +244,8 @@ private:
 std::string Exchange::run() {
     if (!curlReady())
         return fail(kNoPlatform);
+    if (io_.cancel && io_.cancel->load(std::memory_order_relaxed))
+        return fail(kCancelled);
 
     url_.reset(curl_url());
     const std::string address = escapeUrl(io_.url);
@@ -389,6 +392,10 @@ const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
         }
         if (done)
             break;
+        if (io_.cancel && io_.cancel->load(std::memory_order_relaxed)) {
+            failure = kCancelled;
+            break;
+        }
         if (transfer_.requestStarted && Clock::now() - transfer_.lastActivity > timeout) {
             if (transfer_.headersComplete)
                 failure = kReadFailed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace corvanta {
@@ -27,6 +28,9 @@ struct WebExchange {
     bool addDefaultHeaders = true; // add the missing default request lines
     bool normalizeHeaders = true;  // bring header names into canonical case
     bool ignoreCertErrors = false; // accept any server certificate (unsafe)
+    // When set, the exchange watches this flag and ends with the failure text "714 请求已取消!"
+    // soon after it becomes true (within one poll interval, 25 ms), wherever it is.
+    const std::atomic<bool>* cancel = nullptr;
 
     // Inputs that the exchange may update.
     std::string sendCookies;      // "a=1; b=2"; replaced by the merged cookies

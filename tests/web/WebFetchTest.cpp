@@ -4,8 +4,10 @@
 #include "support/OnManyThreads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace corvanta {
 namespace {
@@ -484,6 +486,36 @@ TEST_F(WebFetchTest, StalledPhasesFailWithTheirTexts) {
         EXPECT_EQ(exchange.statusText, c.text);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     }
+}
+
+// A cancelled exchange ends long before its time-out, in whichever phase it was, and one
+// cancelled before it starts sends nothing.
+TEST_F(WebFetchTest, CancelEndsTheExchangeInAnyPhase) {
+    for (fake::Fault fault : {fake::Fault::StallBeforeHeaders, fake::Fault::StallMidBody}) {
+        fake::FaultConfig config;
+        config.fault = fault;
+        service.setFault(config);
+        std::atomic<bool> cancel = false;
+        WebExchange exchange = exchangeFor(service.indexUrl("abc", 7));
+        exchange.timeoutSeconds = 60;
+        exchange.cancel = &cancel;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(300ms);
+            cancel = true;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(webFetch(exchange), "");
+        canceller.join();
+        EXPECT_EQ(exchange.statusText, "714 请求已取消!");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    }
+    service.clearRequests();
+    std::atomic<bool> cancelled = true;
+    WebExchange exchange = exchangeFor(service.indexUrl("abc", 7));
+    exchange.cancel = &cancelled;
+    EXPECT_EQ(webFetch(exchange), "");
+    EXPECT_EQ(exchange.statusText, "714 请求已取消!");
+    EXPECT_TRUE(service.requests().empty());
 }
 
 TEST_F(WebFetchTest, SlowButSteadyBodyIsNotATimeout) {
