@@ -18,6 +18,7 @@
 #include <netinet/tcp.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <system_error>
@@ -191,6 +192,8 @@ struct FakeIndexService::Impl {
     std::atomic<int> boundPort{0};
     std::thread acceptThread;
     std::atomic<int> connectionSerial{0};
+    std::atomic<int> answering{0};     // requests being answered right now
+    std::atomic<int> mostAnswering{0}; // the most at once since the last reset
 
     std::mutex connMu;
     std::set<int> liveFds; // every socket a stop() must wake
@@ -506,6 +509,20 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
 
 Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest& req,
                                        std::string& pending) {
+    struct Counted {
+        explicit Counted(Impl& owner) : impl(owner) {
+            const int now = ++impl.answering;
+            int most = impl.mostAnswering.load();
+            while (now > most && !impl.mostAnswering.compare_exchange_weak(most, now)) {
+            }
+        }
+        ~Counted() { --impl.answering; }
+        Impl& impl;
+    };
+    // Counted until the answer starts: a client cannot send its next request before that,
+    // so the count never includes a request of the same client twice.
+    std::optional<Counted> counted(std::in_place, *this);
+
     if (auto script = takeScript())
         return playScript(stream, *script);
 
@@ -532,6 +549,7 @@ Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest
     }
     if (cfg.latencyMs > 0 && !pause(cfg.latencyMs, stream.fd()))
         return Outcome::Close;
+    counted.reset();
 
     if (pathOf(target) == kIndexPath) {
         switch (cfg.fault.fault) {
@@ -978,6 +996,14 @@ void FakeIndexService::setAllowConnect(bool allow) {
 std::vector<RecordedRequest> FakeIndexService::requests() const {
     std::lock_guard lock(impl_->recordMu);
     return impl_->recorded;
+}
+
+int FakeIndexService::mostConcurrentAnswers() const {
+    return impl_->mostAnswering.load();
+}
+
+void FakeIndexService::resetMostConcurrentAnswers() {
+    impl_->mostAnswering = impl_->answering.load();
 }
 
 void FakeIndexService::clearRequests() {

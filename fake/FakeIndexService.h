@@ -155,6 +155,11 @@ public:
     // Whether CONNECT to a loopback host:port is tunnelled (default true).
     void setAllowConnect(bool allow);
 
+    // The most requests in hand at the same time, each counted from its arrival until its
+    // answer starts (the latency included), since the start or the last reset.
+    int mostConcurrentAnswers() const;
+    void resetMostConcurrentAnswers();
+
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
     // Waits until at least n requests are recorded; false on timeout or stop.

@@ -3,6 +3,7 @@
 #include "util/CodePage.h"
 #include "util/TextSearch.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 
@@ -94,6 +95,82 @@ std::string textBetween(std::string_view text, std::string_view left, std::strin
     if (q == -1)
         return {};
     return std::string(text.substr(valueStart - 1, static_cast<std::size_t>(q) - valueStart));
+}
+
+namespace {
+
+// The ASCII form of a full-width form (U+FF01..U+FF5E) or of the ideographic space (U+3000)
+// at `pos`, with the bytes it takes; 0 when there is none.
+char asciiFormAt(std::string_view text, std::size_t pos, std::size_t& length) {
+    const auto byte = [&](std::size_t i) {
+        return pos + i < text.size() ? static_cast<unsigned char>(text[pos + i]) : 0u;
+    };
+    length = 1;
+    if (byte(0) == 0xE3 && byte(1) == 0x80 && byte(2) == 0x80) {
+        length = 3;
+        return ' ';
+    }
+    if (byte(0) == 0xEF && (byte(1) == 0xBC || byte(1) == 0xBD) && byte(2) >= 0x80 &&
+        byte(2) <= 0xBF) {
+        const unsigned codePoint = 0xFF00u + ((byte(1) - 0xBCu) << 6) + (byte(2) - 0x80u);
+        if (codePoint >= 0xFF01 && codePoint <= 0xFF5E) {
+            length = 3;
+            return static_cast<char>(codePoint - 0xFF01 + 0x21);
+        }
+    }
+    return static_cast<char>(byte(0));
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+int parseWorkerCount(std::string_view text) {
+    std::size_t pos = 0, length = 0;
+    char c = asciiFormAt(text, pos, length);
+    while (pos < text.size() && isBlank(c)) {
+        pos += length;
+        c = asciiFormAt(text, pos, length);
+    }
+    bool negative = false;
+    if (pos < text.size() && (c == '+' || c == '-')) {
+        negative = c == '-';
+        pos += length;
+        c = asciiFormAt(text, pos, length);
+    }
+    long long value = 0;
+    while (pos < text.size() && c >= '0' && c <= '9') {
+        value = std::min<long long>(value * 10 + (c - '0'), 1LL << 40);
+        pos += length;
+        c = asciiFormAt(text, pos, length);
+    }
+    if (negative)
+        value = -value;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+std::string cookieLine(std::string_view pasted) {
+    std::string line;
+    std::size_t pos = 0;
+    while (pos <= pasted.size()) {
+        std::size_t end = pasted.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = pasted.size();
+        std::string_view piece = pasted.substr(pos, end - pos);
+        while (!piece.empty() && isBlank(piece.front()))
+            piece.remove_prefix(1);
+        while (!piece.empty() && (isBlank(piece.back()) || piece.back() == ';'))
+            piece.remove_suffix(1);
+        if (!piece.empty()) {
+            if (!line.empty())
+                line += "; ";
+            line += piece;
+        }
+        pos = end + 1;
+    }
+    return line;
 }
 
 } // namespace corvanta

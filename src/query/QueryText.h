@@ -23,4 +23,14 @@ std::string percentEncodeUtf8(std::string_view text, bool keepAlnum = false, boo
 std::string textBetween(std::string_view text, std::string_view left, std::string_view right,
                         int start = 1, bool ignoreCase = false);
 
+// The worker count typed into the window: leading blanks skipped, then an optional sign and
+// the decimal digits up to the first other character; full-width digits, signs and the
+// ideographic space count as their ASCII forms. 0 for a text without a number; values
+// beyond the int range are clamped to it.
+int parseWorkerCount(std::string_view text);
+
+// A cookie as pasted, as one Cookie line: every line of it trimmed of blanks, empty lines
+// dropped, the rest joined by "; " (a line's own trailing ";" is not doubled).
+std::string cookieLine(std::string_view pasted);
+
 } // namespace corvanta

@@ -1,0 +1,215 @@
+#include "core/QueryEngine.h"
+
+#include "core/ResultsTable.h"
+#include "query/QueryText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace corvanta {
+
+namespace {
+
+constexpr int kPumpEvery = 256;    // rows posted between two calls of pumpEvents
+constexpr int kReportEvery = 1024; // rows posted between two rowsPosted reports
+// How long shutdown waits for the running tasks; cancelled requests end within 25 ms,
+// so this bound is never reached unless a task hangs outside the request.
+constexpr auto kShutdownWait = std::chrono::seconds(5);
+
+} // namespace
+
+struct QueryEngine::State {
+    std::shared_ptr<ResultsTable> table;
+    std::shared_ptr<const QueryInputs> inputs;
+    QueryEngineOptions options;
+    std::atomic<bool> cancelled{false}; // watched by the requests in flight
+
+    mutable std::mutex mutex;
+    std::condition_variable idle;
+    RunProgress progress;
+    int posting = 0; // posting loops under way: a run cannot finish during one
+    int running = 0; // tasks between their start and their end
+    bool closed = false;
+
+    std::mutex listenerMutex;
+    QueryEngineListener* listener = nullptr;
+
+    void report(void (QueryEngineListener::*event)(const RunProgress&), const RunProgress& p) {
+        std::lock_guard lock(listenerMutex);
+        if (listener)
+            (listener->*event)(p);
+    }
+
+    // Counts a finished row and tells the listener; the run ends with its last row.
+    void rowFinished(int row, QueryStatus status) {
+        RunProgress snapshot;
+        bool finished = false;
+        {
+            std::lock_guard lock(mutex);
+            ++progress.done;
+            ++progress.byStatus[static_cast<std::size_t>(status)];
+            snapshot = progress;
+            finished = posting == 0 && progress.finished();
+        }
+        {
+            std::lock_guard lock(listenerMutex);
+            if (listener) {
+                listener->rowDone(row, snapshot);
+                if (finished)
+                    listener->runFinished(snapshot);
+            }
+        }
+    }
+
+    void runTask(int row, Period period) {
+        {
+            std::lock_guard lock(mutex);
+            ++running;
+        }
+        QueryOutcome outcome;
+        if (cancelled.load()) {
+            outcome = failedOutcome(QueryStatus::NotQueried, "查询已取消");
+        } else {
+            QueryRequest request;
+            request.base = options.base;
+            request.keyword = table->cellText(row, KeywordColumn);
+            request.period = period;
+            request.cookie = inputs->cookieText();
+            request.cancel = &cancelled;
+            request.timeoutSeconds = options.timeoutSeconds;
+            outcome = queryKeyword(request);
+        }
+        // A cancelled query leaves a row that already holds an outcome as it was.
+        if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
+            table->setOutcome(row, outcome);
+        rowFinished(row, outcome.status);
+        {
+            std::lock_guard lock(mutex);
+            --running;
+        }
+        idle.notify_all();
+    }
+};
+
+QueryEngine::QueryEngine(std::shared_ptr<ResultsTable> table,
+                         std::shared_ptr<const QueryInputs> inputs, QueryEngineOptions options)
+    : state_(std::make_shared<State>()) {
+    state_->table = std::move(table);
+    state_->inputs = std::move(inputs);
+    state_->options = std::move(options);
+}
+
+QueryEngine::~QueryEngine() {
+    shutdown();
+}
+
+bool QueryEngine::ensurePool() {
+    if (pool_.getState() == PoolState::Running)
+        return true;
+    const int typed = parseWorkerCount(state_->inputs->workerCountText());
+    const int workers = std::clamp(typed, 1, kMaxWorkerCount);
+    return pool_.start(1, workers);
+}
+
+int QueryEngine::runQuery(const std::function<void()>& pumpEvents) {
+    return post(state_->table->rowCount(), nullptr, pumpEvents);
+}
+
+int QueryEngine::runRows(const std::vector<int>& rows, const std::function<void()>& pumpEvents) {
+    return post(static_cast<int>(rows.size()), &rows, pumpEvents);
+}
+
+int QueryEngine::post(int count, const std::vector<int>* rows,
+                      const std::function<void()>& pumpEvents) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->closed)
+            return 0;
+        if (state_->posting == 0 && state_->progress.finished())
+            state_->progress = RunProgress{};
+        ++state_->posting;
+    }
+    ensurePool();
+
+    int posted = 0;
+    for (int i = 0; i < count; ++i) {
+        const int row = rows ? (*rows)[static_cast<std::size_t>(i)] : i;
+        Period period;
+        if (periodFromIndex(state_->inputs->periodIndex(), period)) {
+            {
+                std::lock_guard lock(state_->mutex);
+                ++state_->progress.posted;
+            }
+            std::shared_ptr<State> state = state_;
+            if (pool_.post([state, row, period] { state->runTask(row, period); })) {
+                ++posted;
+            } else {
+                std::lock_guard lock(state_->mutex);
+                --state_->progress.posted;
+            }
+        }
+        if (pumpEvents && (i + 1) % kPumpEvery == 0)
+            pumpEvents();
+        if ((i + 1) % kReportEvery == 0)
+            state_->report(&QueryEngineListener::rowsPosted, progress());
+    }
+
+    RunProgress snapshot;
+    bool finished = false;
+    {
+        std::lock_guard lock(state_->mutex);
+        --state_->posting;
+        snapshot = state_->progress;
+        finished = state_->posting == 0 && snapshot.finished();
+    }
+    state_->report(&QueryEngineListener::rowsPosted, snapshot);
+    if (finished)
+        state_->report(&QueryEngineListener::runFinished, snapshot);
+    if (pumpEvents)
+        pumpEvents();
+    return posted;
+}
+
+RunProgress QueryEngine::progress() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->progress;
+}
+
+void QueryEngine::setListener(QueryEngineListener* listener) {
+    std::lock_guard lock(state_->listenerMutex);
+    state_->listener = listener;
+}
+
+int QueryEngine::maxWorkers() const {
+    return pool_.getState() == PoolState::Running ? pool_.getMaxWorkers() : 0;
+}
+
+void QueryEngine::cancel() {
+    state_->cancelled = true;
+    // The queued tasks still run, each marking its row without a request.
+    pool_.stop(StopMode::DrainAndWait);
+    stopAndDrain();
+    state_->cancelled = false;
+}
+
+void QueryEngine::shutdown() {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->closed)
+            return;
+        state_->closed = true;
+    }
+    state_->cancelled = true;
+    pool_.destroy();
+    stopAndDrain();
+    setListener(nullptr);
+}
+
+void QueryEngine::stopAndDrain() {
+    std::unique_lock lock(state_->mutex);
+    state_->idle.wait_for(lock, kShutdownWait, [this] { return state_->running == 0; });
+}
+
+} // namespace corvanta
