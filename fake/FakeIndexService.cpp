@@ -184,6 +184,7 @@ struct FakeIndexService::Impl {
     mutable std::mutex recordMu;
     mutable std::condition_variable recordCv;
     std::vector<RecordedRequest> recorded;
+    std::size_t recordedCount = 0; // every request since the last clear, kept or not
 
     std::mutex lifeMu; // serialises start() and stop()
     std::atomic<bool> running{false};
@@ -265,7 +266,9 @@ struct FakeIndexService::Impl {
     void record(RecordedRequest req) {
         {
             std::lock_guard lock(recordMu);
-            recorded.push_back(std::move(req));
+            ++recordedCount;
+            if (options.keepRequests)
+                recorded.push_back(std::move(req));
         }
         recordCv.notify_all();
     }
@@ -1009,13 +1012,14 @@ void FakeIndexService::resetMostConcurrentAnswers() {
 void FakeIndexService::clearRequests() {
     std::lock_guard lock(impl_->recordMu);
     impl_->recorded.clear();
+    impl_->recordedCount = 0;
 }
 
 bool FakeIndexService::waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(impl_->recordMu);
     return impl_->recordCv.wait_for(lock, timeout, [&] {
-        return impl_->recorded.size() >= n || impl_->stopping;
-    }) && impl_->recorded.size() >= n;
+        return impl_->recordedCount >= n || impl_->stopping;
+    }) && impl_->recordedCount >= n;
 }
 
 } // namespace corvanta::fake

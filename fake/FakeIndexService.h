@@ -110,6 +110,8 @@ public:
         int latencyMs = 0;
         std::string acceptedCookie = "BDUSS=corvanta-demo";
         int idleTimeoutMs = 30000; // a connection silent this long is closed
+        // False: requests are counted but their bytes are not kept (long benchmark runs).
+        bool keepRequests = true;
     };
 
     FakeIndexService();
