@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test suite: the normal build, then the pool and
-# concurrency tests again under ThreadSanitizer.
+# Sets up, builds and runs every test suite: the normal build, then the worker pool
+# tests (only those) again under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -1,20 +1,18 @@
 #include "export/FileReplacement.h"
 
+#include "util/Platform.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <random>
 #include <system_error>
+#include <unistd.h>
 
 namespace corvanta {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string folderOf(const std::string& path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
 
 // Where the new file really goes: through a symbolic link to the file it names, so that
 // replacing keeps the link.
@@ -24,6 +22,23 @@ std::string resolvedTarget(const std::string& target) {
         return target;
     const fs::path resolved = fs::weakly_canonical(target, ec);
     return ec ? target : resolved.string();
+}
+
+// Why an existing target may not be replaced, or empty: a file marked read-only (no write
+// permission for anyone), or one this user may not write, stays as it is, although the
+// folder would let a new file be renamed over it.
+std::string protectionOf(const std::string& target) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    if (ec || !fs::is_regular_file(status))
+        return {};
+    constexpr fs::perms anyWrite =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    if ((status.permissions() & anyWrite) == fs::perms::none)
+        return "\"" + target + "\" is read-only; it was left as it is.";
+    if (!platform::userMayWrite(target))
+        return "No permission to write \"" + target + "\"; it was left as it is.";
+    return {};
 }
 
 } // namespace
@@ -38,6 +53,10 @@ bool FileReplacement::create(std::string& error) {
     std::error_code ec;
     if (fs::is_directory(target_, ec)) {
         error = "\"" + target_ + "\" is a folder, not a file.";
+        return false;
+    }
+    if (std::string protection = protectionOf(target_); !protection.empty()) {
+        error = std::move(protection);
         return false;
     }
     std::random_device seed;
@@ -70,6 +89,12 @@ bool FileReplacement::commit(std::string& error) {
         error = "There is no finished file to save as \"" + target_ + "\".";
         return false;
     }
+    // The target may have been protected while the new file was written.
+    if (std::string protection = protectionOf(target_); !protection.empty()) {
+        error = std::move(protection);
+        discard();
+        return false;
+    }
     std::error_code ec;
     // Keep the permissions of the file being replaced.
     const fs::file_status old = fs::status(target_, ec);
@@ -91,38 +116,6 @@ void FileReplacement::discard() {
     std::error_code ec;
     fs::remove(temporaryPath_, ec);
     pending_ = false;
-}
-
-std::string describeFileError(int errorNumber, const std::string& path) {
-    const std::string quoted = "\"" + path + "\"";
-    switch (errorNumber) {
-    case ENOENT:
-        return "The folder " + std::string("\"") + folderOf(path) + "\" does not exist.";
-    case ENOTDIR:
-        return "The path " + quoted + " goes through something that is not a folder.";
-    case EACCES:
-    case EPERM:
-        return "No permission to write " + quoted + ".";
-    case EROFS:
-        return "The folder of " + quoted + " is on a read-only drive.";
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return "The disk is full: " + quoted + " could not be written.";
-    case EFBIG:
-        return quoted + " would be larger than the drive allows for one file.";
-    case EISDIR:
-        return quoted + " is a folder, not a file.";
-    case ENAMETOOLONG:
-        return "The file name " + quoted + " is too long.";
-    case EBUSY:
-    case ETXTBSY:
-        return quoted + " is in use by another program.";
-    default:
-        return "Could not write " + quoted + ": " + std::generic_category().message(errorNumber) +
-               ".";
-    }
 }
 
 bool closeWritten(std::FILE* file, const std::string& path, std::string& error) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/FileError.h"
+
 #include <cstdio>
 #include <string>
 
@@ -30,10 +32,6 @@ private:
     std::string temporaryPath_;
     bool pending_ = false;
 };
-
-// A sentence for a failed file operation on `path`, from the errno value it failed with:
-// missing folder, no permission, disk full and so on.
-std::string describeFileError(int errorNumber, const std::string& path);
 
 // Closes a stream that was written to; false with a readable reason when an earlier write
 // or the close itself failed (the stream is closed either way).

@@ -1,5 +1,6 @@
 #include "export/ListText.h"
 
+#include "export/CellText.h"
 #include "export/FileReplacement.h"
 #include "util/Platform.h"
 
@@ -163,6 +164,7 @@ int writeListText(const ListSource& list, const std::string& fileName, const std
     const int rows = list.rowCount();
     std::vector<int> columnMap;
     const std::string titleLine = buildColumnMap(list, titles, separator, columnMap);
+    const std::vector<std::string> titlePieces = splitTitles(titles);
     const int fields = static_cast<int>(columnMap.size());
     if (fields < 1) {
         error = "There are no columns to export.";
@@ -181,6 +183,15 @@ int writeListText(const ListSource& list, const std::string& fileName, const std
     LegacyTextSink sink(file, fileName, writeTitles);
     bool ok = true;
     if (writeTitles) {
+        for (std::size_t k = 0; ok && k < columnMap.size(); ++k) {
+            const std::string title = k < titlePieces.size() ? titlePieces[k] : std::string();
+            if (const std::string problem = cellText::problem(title, false); !problem.empty()) {
+                error = cellText::place(0, static_cast<int>(k)) + " " + problem;
+                ok = false;
+            }
+        }
+    }
+    if (ok && writeTitles) {
         sink.beginLine();
         sink.buffer() += titleLine;
         ok = sink.endLine(error);
@@ -188,11 +199,20 @@ int writeListText(const ListSource& list, const std::string& fileName, const std
     for (int r = 1; ok && r <= rows; ++r) {
         sink.beginLine();
         std::string& line = sink.buffer();
-        for (const int column : columnMap) {
-            if (column >= 0)
-                line += list.cellText(r - 1, column);
+        for (std::size_t k = 0; ok && k < columnMap.size(); ++k) {
+            if (columnMap[k] >= 0) {
+                const std::string text = list.cellText(r - 1, columnMap[k]);
+                if (const std::string problem = cellText::problem(text, false); !problem.empty()) {
+                    const int fileRow = r - 1 + (writeTitles ? 1 : 0);
+                    error = cellText::place(fileRow, static_cast<int>(k)) + " " + problem;
+                    ok = false;
+                }
+                line += text;
+            }
             line += separator;
         }
+        if (!ok)
+            break;
         if (progress)
             progress(rows, r);
         ok = sink.endLine(error);

@@ -3,6 +3,7 @@
 #include "export/ListSource.h"
 #include "export/ListText.h"
 #include "export/WorkbookSheet.h"
+#include "export/WorkbookStyle.h"
 
 #include <optional>
 #include <string>
@@ -27,8 +28,8 @@ struct ExportResult {
 };
 
 // Rows a worksheet can hold, title row included.
-inline constexpr int xlsSheetRows = 65536;
-inline constexpr int xlsxSheetRows = 1048576;
+inline constexpr int xlsSheetRows = workbookStyle::xlsSheetRows;
+inline constexpr int xlsxSheetRows = workbookStyle::xlsxSheetRows;
 
 // Writes the list's columns named by `titles` ("|"-joined) to `fileName`, as text for .txt
 // and .csv and as a workbook for .xls and .xlsx (extension in any letter case). An existing

@@ -1,5 +1,6 @@
 #include "export/XlsxWorkbook.h"
 
+#include "export/CellText.h"
 #include "export/WorkbookStyle.h"
 #include "util/Utf8.h"
 
@@ -44,10 +45,32 @@ bool stagingWriteFailed() {
         ;
 }
 
-std::string cellName(int row, int column) {
-    char name[16];
-    lxw_rowcol_to_cell(name, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column));
-    return name;
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// The text as the file must hold it. The format writes characters XML cannot carry as
+// "_xHHHH_", and readers decode every such sequence, so a literal one keeps its meaning
+// only with its underscore written as "_x005F_"; U+FFFE and U+FFFF, which XML forbids,
+// are written in that form too. (Control characters the library escapes itself.)
+std::string storedText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+            isHexDigit(text[i + 2]) && isHexDigit(text[i + 3]) && isHexDigit(text[i + 4]) &&
+            isHexDigit(text[i + 5])) {
+            out += "_x005F_"; // the underscore, escaped; "x0041_" follows as it is
+            continue;
+        }
+        if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+            out += text[i + 2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
+            i += 2;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
 }
 
 class WorkbookWriter {
@@ -79,6 +102,7 @@ public:
                 return false;
         }
         for (const WorkbookSheet& sheet : sheets) {
+            sheetName_ = sheets.size() > 1 ? sheet.name : std::string();
             if (!writeSheet(sheet, error))
                 return false;
         }
@@ -164,31 +188,34 @@ private:
         }
     }
 
-    static bool writeCell(lxw_worksheet* worksheet, int row, int column, const std::string& text,
-                          lxw_format* format, std::string& error) {
+    bool writeCell(lxw_worksheet* worksheet, int row, int column, const std::string& text,
+                   lxw_format* format, std::string& error) const {
         const auto r = static_cast<lxw_row_t>(row);
         const auto c = static_cast<lxw_col_t>(column);
-        if (!utf8::isValid(text)) {
-            error = "Cell " + cellName(row, column) + " holds text that is not valid UTF-8.";
+        if (const std::string problem = cellText::problem(text, true); !problem.empty()) {
+            error = cellText::place(row, column, sheetName_) + " " + problem;
             return false;
         }
         const lxw_error result =
-            text.empty() ? worksheet_write_blank(worksheet, r, c, format)
-                         : worksheet_write_string(worksheet, r, c, text.c_str(), format);
+            text.empty()
+                ? worksheet_write_blank(worksheet, r, c, format)
+                : worksheet_write_string(worksheet, r, c, storedText(text).c_str(), format);
         if (result == LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED) {
-            error = "Cell " + cellName(row, column) +
-                    " holds more than 32,767 characters, more than a workbook cell can hold.";
+            // Within the limit, yet too long once written in the format's escapes.
+            error = cellText::place(row, column, sheetName_) + " " +
+                    cellText::problem(std::string(cellText::maxWorkbookUnits + 1, 'x'), true);
             return false;
         }
         if (result != LXW_NO_ERROR) {
-            error =
-                "Could not write cell " + cellName(row, column) + ": " + lxw_strerror(result) + ".";
+            error = "Could not write " + cellText::place(row, column, sheetName_) + ": " +
+                    lxw_strerror(result) + ".";
             return false;
         }
         return true;
     }
 
     lxw_workbook* workbook_ = nullptr;
+    std::string sheetName_; // named in errors when the workbook has several sheets
     lxw_format* cellFormat_ = nullptr;
     lxw_format* titleFormat_ = nullptr;
 };

@@ -74,6 +74,8 @@ constexpr std::size_t managerStackSize = 8192;
 constexpr int maxConsecutiveLaunchFailures = 5;
 constexpr std::int64_t pollMs = 20;
 constexpr int managerEndPolls = 21;
+// How long a start that could not bring a worker up waits for what it started to leave.
+constexpr std::int64_t abandonWaitMs = 11 * pollMs;
 
 // The pool whose worker runs on this thread, if any.
 thread_local const PoolCore* currentPool = nullptr;
@@ -108,6 +110,17 @@ void tearDown(PoolCore& core) {
         ++core.teardowns;
     }
     core.stoppedCond.notify_all();
+}
+
+// Joins the current run as a member, so that it cannot be torn down (and no other run can
+// begin) until this caller leaves. False when there is no run to join.
+bool joinRun(PoolCore& core) {
+    std::int32_t members = core.members.load(std::memory_order_acquire);
+    while (members > 0) {
+        if (core.members.compare_exchange_weak(members, members + 1, std::memory_order_acq_rel))
+            return true;
+    }
+    return false;
 }
 
 // A member of the run is done; the last one tears the run down.
@@ -248,7 +261,9 @@ bool abandonStart(PoolCore& core, const PumpMessages& pumpMessages) {
     core.taskDoneEvent.release();
     core.gateEvent.set();
     leave(core);
-    waitUntilStopped(core, 0, pumpMessages);
+    // Bounded: threads that never got going leave on their own, and the last of them
+    // sets Stopped whenever that is.
+    waitUntilStopped(core, abandonWaitMs, pumpMessages);
     return false;
 }
 
@@ -336,9 +351,14 @@ bool WorkerPool::start(std::optional<std::int32_t> minWorkers,
     }
 
     if (created > 0) {
-        const std::int64_t budgetMs = std::int64_t{created} * 2 + 1000;
-        while (core.workers.load() < created && core.readyEvent.wait(budgetMs))
+        // One budget for the whole wait, however often the event fires.
+        const std::int64_t deadline = nowMs() + std::int64_t{created} * 2 + 1000;
+        while (core.workers.load() < created) {
+            const std::int64_t left = deadline - nowMs();
+            if (left <= 0 || !core.readyEvent.wait(left))
+                break;
             pump(pumpMessages);
+        }
     }
     if (core.workers.load() > 0) {
         core.state.exchange(PoolState::Running);
@@ -350,9 +370,16 @@ bool WorkerPool::start(std::optional<std::int32_t> minWorkers,
 
 bool WorkerPool::stop(StopMode mode, std::int32_t timeoutMs, PumpMessages pumpMessages) {
     PoolCore& core = *core_;
+    // The stop is a member of the run it stops until its own work on it is done: the run
+    // cannot be torn down, and so no new run can start, while this call still closes its
+    // queue and signals its events.
+    if (!joinRun(core))
+        return core.state.load() == PoolState::Stopped;
     PoolState expected = PoolState::Running;
-    if (!core.state.compare_exchange_strong(expected, PoolState::Stopping))
-        return expected == PoolState::Stopped;
+    if (!core.state.compare_exchange_strong(expected, PoolState::Stopping)) {
+        leave(core);
+        return false;
+    }
 
     if (mode != StopMode::DrainAndWait && mode != StopMode::DiscardNoWait &&
         mode != StopMode::DrainNoWait)
@@ -374,6 +401,7 @@ bool WorkerPool::stop(StopMode mode, std::int32_t timeoutMs, PumpMessages pumpMe
 
     for (int i = 0; i < managerEndPolls && !core.managerDone.wait(pollMs); ++i)
         pump(pumpMessages);
+    leave(core);
 
     if (mode == StopMode::DiscardNoWait || mode == StopMode::DrainNoWait)
         return true;

@@ -1,10 +1,13 @@
 #pragma once
 
 // Conversions between internal UTF-8 text, UTF-16 and Windows code pages, for the edges
-// where legacy bytes come in or must go out. Code pages: 936 is the legacy code page (its
-// bytes are GB18030: GBK bytes for every GBK character, nothing lost for the rest), 65001
-// UTF-8, 1200 UTF-16LE, 1201 UTF-16BE; any other number n is the charset "CP<n>". An unknown
-// code page gives an empty result.
+// where legacy bytes come in or must go out. Code pages go by their Windows numbers: 936 is
+// the legacy code page (its bytes are GB18030's: GBK bytes for every GBK character, nothing
+// lost for the rest, and a lone 0x80 is the euro sign as in Windows), and so are 0, 1 and 3,
+// the system's own code pages; 65001 UTF-8, 1200/1201 UTF-16LE/BE, 12000/12001 UTF-32LE/BE,
+// 20127 US-ASCII, 2859x ISO-8859-x, 54936 GB18030, and the Windows and DOS code pages by
+// their numbers (1252, 950, 866...). A code page the program does not know gives an empty
+// result.
 //
 // Texts end at their first NUL character: conversion stops there. Invalid input never makes
 // a conversion fail or drop the valid part: a byte sequence that is not valid in its code

@@ -49,6 +49,10 @@ std::tm localTimeNow();
 // desktop does not exist.
 std::string desktopFolder();
 
+// False when the current user may not write the existing file `path` (its permissions or a
+// read-only drive forbid it); true otherwise, also when there is no such file.
+bool userMayWrite(const std::string& path);
+
 // Runs `body` on a new detached thread. `stackSize` 0 takes the system's default stack;
 // any other size is a minimum, raised to what the system and the build need to run.
 // False, and `body` not run, when no thread could be started.

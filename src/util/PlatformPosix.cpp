@@ -117,6 +117,12 @@ bool isKnownCharset(const std::string& name) {
     return IconvHandle(name, "UTF-8").valid();
 }
 
+bool userMayWrite(const std::string& path) {
+    if (access(path.c_str(), W_OK) == 0)
+        return true;
+    return !(errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
 std::uint32_t tickCount() {
     timespec ts{};
     clock_gettime(CLOCK_BOOTTIME, &ts);

@@ -61,8 +61,16 @@ bool RegexMatcher::execute(std::string_view pattern, std::string_view subject, b
     // VBScript. ALT_BSUX gives \uhhhh, DOLLAR_ENDONLY keeps a non-multiline $ at the very
     // end and MATCH_UNSET_BACKREF lets \1 of an unset group match the empty string, all
     // three as a JScript-family engine does.
-    std::uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_DOTALL | PCRE2_ALT_BSUX |
-                            PCRE2_DOLLAR_ENDONLY | PCRE2_MATCH_UNSET_BACKREF;
+    //
+    // The subject is checked once here. A well-formed one is matched without the library's
+    // own check, which it would otherwise repeat over the rest of the subject on every call
+    // and so make global matching quadratic; only a subject with invalid bytes needs the
+    // mode that tolerates them.
+    const bool validSubject = utf8::isValid(subject_);
+    std::uint32_t options = PCRE2_UTF | PCRE2_DOTALL | PCRE2_ALT_BSUX | PCRE2_DOLLAR_ENDONLY |
+                            PCRE2_MATCH_UNSET_BACKREF;
+    if (!validSubject)
+        options |= PCRE2_MATCH_INVALID_UTF;
     if (!caseSensitive)
         options |= PCRE2_CASELESS;
     if (multiline)
@@ -81,6 +89,10 @@ bool RegexMatcher::execute(std::string_view pattern, std::string_view subject, b
                       &errorCode, &errorOffset, context.get()));
     if (!code)
         return false;
+    // The compiled form, where the platform has one, matches in linear time over invalid
+    // bytes too; without it the interpreter gives the same results.
+    const bool compiled = pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE) == 0;
+    const std::uint32_t matchOptions = validSubject ? PCRE2_NO_UTF_CHECK : 0;
     std::uint32_t captures = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captures);
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
@@ -98,7 +110,10 @@ bool RegexMatcher::execute(std::string_view pattern, std::string_view subject, b
     std::size_t countedUnits = 0;
     std::size_t offset = 0;
     while (offset <= length) {
-        const int rc = pcre2_match(code.get(), subjectData, length, offset, 0, data.get(), nullptr);
+        const int rc = compiled ? pcre2_jit_match(code.get(), subjectData, length, offset, 0,
+                                                  data.get(), nullptr)
+                                : pcre2_match(code.get(), subjectData, length, offset, matchOptions,
+                                              data.get(), nullptr);
         if (rc == PCRE2_ERROR_NOMATCH)
             break;
         if (rc < 0)

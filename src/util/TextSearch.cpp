@@ -19,28 +19,31 @@ char foldAscii(char c) {
 int findText(std::string_view text, std::string_view sought, int start, bool ignoreCase) {
     if (text.empty() || sought.empty())
         return -1;
-    // A needle that begins inside a character could only match mid-character. Every other
-    // needle can only match where its first byte does, which then is not a continuation
-    // byte either, so no further boundary check is needed below.
-    if (utf8::isContinuationByte(sought.front()))
-        return -1;
     const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
     if (from >= text.size() || sought.size() > text.size() - from)
         return -1;
 
-    std::size_t found = std::string_view::npos;
-    if (!ignoreCase) {
-        found = text.find(sought, from);
-    } else {
-        const auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
-                                    sought.begin(), sought.end(),
-                                    [](char a, char b) { return foldAscii(a) == foldAscii(b); });
-        if (it != text.end())
-            found = static_cast<std::size_t>(it - text.begin());
+    const auto equal = [](char a, char b) { return foldAscii(a) == foldAscii(b); };
+    // A match covers whole characters: it begins and ends at character boundaries, where a
+    // byte that belongs to no well-formed character counts as a character of its own.
+    for (std::size_t pos = from; pos + sought.size() <= text.size(); ++pos) {
+        if (ignoreCase) {
+            const auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(),
+                                        sought.begin(), sought.end(), equal);
+            pos = it == text.end() ? std::string_view::npos
+                                   : static_cast<std::size_t>(it - text.begin());
+        } else {
+            pos = text.find(sought, pos);
+        }
+        if (pos == std::string_view::npos)
+            return -1;
+        if (utf8::isBoundary(text, pos) && utf8::isBoundary(text, pos + sought.size())) {
+            if (pos >= static_cast<std::size_t>(INT_MAX))
+                return -1;
+            return static_cast<int>(pos) + 1;
+        }
     }
-    if (found == std::string_view::npos || found >= static_cast<std::size_t>(INT_MAX))
-        return -1;
-    return static_cast<int>(found) + 1;
+    return -1;
 }
 
 } // namespace corvanta

@@ -10,8 +10,8 @@ namespace corvanta {
 // The 1-based byte position of the first occurrence of `sought` in `text` at or after byte
 // position `start`, or -1. Empty `text` or `sought` gives -1; a start below 1 counts as 1 and
 // a start beyond the end finds nothing. With `ignoreCase` only ASCII A-Z and a-z are taken
-// as equal. A match begins only at a character boundary, so a `sought` that starts with a
-// UTF-8 continuation byte is never found.
+// as equal. A match covers whole characters: it begins and ends at character boundaries,
+// and every byte that is not part of a well-formed character counts as one character.
 int findText(std::string_view text, std::string_view sought, int start = 0,
              bool ignoreCase = false);
 

@@ -66,4 +66,32 @@ bool isValid(std::string_view text) {
     return true;
 }
 
+bool isBoundary(std::string_view text, std::size_t pos) {
+    if (pos >= text.size() || !isContinuationByte(text[pos]))
+        return true;
+    // A lead byte is always a boundary, so only a well-formed character starting at one of
+    // the three bytes before can cover this one.
+    for (std::size_t back = 1; back <= 3 && back <= pos; ++back) {
+        if (!isContinuationByte(text[pos - back]))
+            return sequenceLength(text, pos - back) <= back;
+    }
+    return true;
+}
+
+std::string withReplacements(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t length = sequenceLength(text, pos);
+        if (length == 0) {
+            result.append("\xEF\xBF\xBD");
+            ++pos;
+        } else {
+            result.append(text.substr(pos, length));
+            pos += length;
+        }
+    }
+    return result;
+}
+
 } // namespace corvanta::utf8

@@ -5,6 +5,7 @@
 // counts as one character of its own.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace corvanta::utf8 {
@@ -28,5 +29,12 @@ std::size_t nextCharacter(std::string_view text, std::size_t pos);
 
 // True when the whole text is well-formed UTF-8.
 bool isValid(std::string_view text);
+
+// True when a character starts at `pos` (or `pos` is the end): the byte there is not a
+// continuation byte, or it is one that no well-formed character before it covers.
+bool isBoundary(std::string_view text, std::size_t pos);
+
+// The text with every byte that is not part of a well-formed character replaced by U+FFFD.
+std::string withReplacements(std::string_view text);
 
 } // namespace corvanta::utf8

@@ -66,11 +66,28 @@ using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 using UrlHandle = std::unique_ptr<CURLU, UrlDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
-// What the transfer has seen so far; the callbacks write it, the wait loop reads it.
+// The status code of a header block's status line ("HTTP/1.1 302 Found" gives 302), or 0.
+int statusCodeOf(std::string_view block) {
+    const size_t space = block.find(' ');
+    if (space == std::string_view::npos || block.size() < space + 4)
+        return 0;
+    int code = 0;
+    for (size_t i = space + 1; i < space + 4; ++i) {
+        const char c = block[i];
+        if (c < '0' || c > '9')
+            return 0;
+        code = code * 10 + (c - '0');
+    }
+    return code;
+}
+
+// What one request of the exchange has seen so far; the callbacks write it, the wait loop
+// reads it.
 struct Transfer {
     std::string headerBlock; // the current response's header lines
     bool sawResponse = false;
-    bool headersComplete = false;
+    bool headersComplete = false; // the final answer's head is in: the body comes next
+    bool endAfterHead = false;    // a HEAD sent with a body: the answer ends with its head
     std::string body;
     curl_off_t uploaded = 0;
     bool requestStarted = false;
@@ -81,16 +98,28 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const std::string_view line(data, size * count);
     if (line.starts_with("HTTP/")) {
-        // A new response: an interim 1xx answer, a redirect or a proxy's CONNECT answer
-        // came before; only the final response's headers and body are kept.
+        // A new response: an interim 1xx answer or a proxy's CONNECT answer came before;
+        // only the final response's headers and body are kept.
         t->headerBlock.clear();
         t->body.clear();
         t->headersComplete = false;
     }
     t->headerBlock.append(line);
     t->sawResponse = true;
-    if (line == "\r\n" || line == "\n")
-        t->headersComplete = true;
+    if (line == "\r\n" || line == "\n") {
+        // An interim answer (1xx) is followed by the real one, and a proxy's consent to a
+        // tunnel (before the request itself went out) by the connection to the server.
+        const int code = statusCodeOf(t->headerBlock);
+        const bool interim = code >= 100 && code < 200;
+        const bool tunnelOpened = !t->requestStarted && code >= 200 && code < 300;
+        if (tunnelOpened)
+            t->sawResponse = false;
+        t->headersComplete = !interim && !tunnelOpened;
+        t->lastActivity = Clock::now();
+        if (t->headersComplete && t->endAfterHead)
+            return 0; // ends the transfer here; run() takes it as the complete answer
+        return line.size();
+    }
     t->lastActivity = Clock::now();
     return line.size();
 }
@@ -216,6 +245,32 @@ bool isCertificateFailure(CURLcode code) {
            code == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
 }
 
+bool isFollowedRedirect(int code) {
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// The Location value of a header block, or empty.
+std::string locationOf(std::string_view block) {
+    for (std::string_view line : splitAtCrLf(block)) {
+        if (line.size() >= 9 && findText(line.substr(0, 9), "Location:", 0, true) == 1) {
+            const size_t value = line.find_first_not_of(" \t", 9);
+            return value == std::string_view::npos ? std::string()
+                                                   : std::string(line.substr(value));
+        }
+    }
+    return {};
+}
+
+// The cookies a header block sets, as "a=1; b=2".
+std::string cookiesSetBy(std::string_view block) {
+    std::string cookies;
+    for (std::string_view line : splitAtCrLf(block)) {
+        if (const std::string cookie = setCookieFromLine(line); !cookie.empty())
+            cookies += (cookies.empty() ? "" : "; ") + cookie;
+    }
+    return cookies;
+}
+
 class Exchange {
 public:
     explicit Exchange(WebExchange& io) : io_(io) {}
@@ -227,19 +282,39 @@ private:
         io_.statusText = text;
         return {};
     }
+    bool parseAddress(const std::string& address, unsigned flags);
     const char* configure(CURL* easy);
+    const char* configureRequest(CURL* easy);
     const char* waitForTransfer(CURL* easy, CURLcode& result);
     const char* failureOf(CURLcode code) const;
+    const char* followRedirect(int code, const std::string& location);
     std::string finish();
 
     WebExchange& io_;
     UrlHandle url_;
+    MultiHandle multi_;
     HeaderList headers_;
+    int method_ = 0;
     std::string body_;
+    std::string cookies_; // what the next request's Cookie line carries
+    std::string origin_;  // scheme, host and port of the address the caller gave
     std::string requestTarget_;
     int timeoutMs_ = kDefaultTimeoutMs;
     Transfer transfer_;
 };
+
+// Takes an address (or a redirect's Location, relative to the current one). The user name
+// and password an address may carry are dropped: only serverUser and serverPassword
+// authenticate. False when the address is not a usable http or https address.
+bool Exchange::parseAddress(const std::string& address, unsigned flags) {
+    if (curl_url_set(url_.get(), CURLUPART_URL, escapeUrl(address).c_str(), flags) != CURLUE_OK)
+        return false;
+    curl_url_set(url_.get(), CURLUPART_USER, nullptr, 0);
+    curl_url_set(url_.get(), CURLUPART_PASSWORD, nullptr, 0);
+    curl_url_set(url_.get(), CURLUPART_OPTIONS, nullptr, 0);
+    const std::string scheme = urlPart(url_.get(), CURLUPART_SCHEME);
+    return (scheme == "http" || scheme == "https") && !urlPart(url_.get(), CURLUPART_HOST).empty();
+}
 
 std::string Exchange::run() {
     if (!curlReady())
@@ -247,67 +322,85 @@ std::string Exchange::run() {
     if (io_.cancel && io_.cancel->load(std::memory_order_relaxed))
         return fail(kCancelled);
 
+    // The path is requested as given: dot segments stay.
     url_.reset(curl_url());
-    const std::string address = escapeUrl(io_.url);
-    if (!url_ || curl_url_set(url_.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK)
+    if (!url_ || !parseAddress(io_.url, CURLU_PATH_AS_IS))
         return fail(kBadUrl);
-    const std::string scheme = urlPart(url_.get(), CURLUPART_SCHEME);
-    if ((scheme != "http" && scheme != "https") || urlPart(url_.get(), CURLUPART_HOST).empty())
-        return fail(kBadUrl);
-    // A fragment is part of the object requested, as the address gave it.
-    if (const std::string fragment = urlPart(url_.get(), CURLUPART_FRAGMENT); !fragment.empty()) {
-        requestTarget_ = urlPart(url_.get(), CURLUPART_PATH);
-        if (const std::string query = urlPart(url_.get(), CURLUPART_QUERY); !query.empty())
-            requestTarget_ += "?" + query;
-        requestTarget_ += "#" + fragment;
-    }
+    origin_ = urlPart(url_.get(), CURLUPART_SCHEME) + "://" + urlPart(url_.get(), CURLUPART_HOST) +
+              ":" + urlPart(url_.get(), CURLUPART_PORT);
 
     EasyHandle easy(curl_easy_init());
-    if (!easy)
+    multi_.reset(curl_multi_init());
+    if (!easy || !multi_)
         return fail(kNoSession);
     if (const char* failure = configure(easy.get()))
         return fail(failure);
 
-    CURLcode result = CURLE_OK;
-    if (const char* failure = waitForTransfer(easy.get(), result))
-        return fail(failure);
-    if (result != CURLE_OK) {
-        // A proxy that refuses the tunnel answers like a server: keep its answer.
-        long connectCode = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
-        if (!(connectCode >= 300 && transfer_.headersComplete))
-            return fail(failureOf(result));
-        transfer_.body.clear();
+    // Redirects are followed here rather than by the library, so that every request of the
+    // exchange carries one Cookie line with the cookies the earlier answers set, and so that
+    // each request's phases are told apart on their own.
+    method_ = io_.method;
+    body_ = io_.postBytes.empty() ? untilNul(io_.postText) : io_.postBytes;
+    cookies_ = withoutLineBreaks(io_.sendCookies);
+    for (long hop = 0;; ++hop) {
+        if (const char* failure = configureRequest(easy.get()))
+            return fail(failure);
+        transfer_ = Transfer{};
+        // The library would send no body with its own HEAD, so a HEAD with a body goes out
+        // as a named verb, and the answer, which never has a body, ends with its head.
+        transfer_.endAfterHead = method_ == 2 && !body_.empty();
+        CURLcode result = CURLE_OK;
+        if (const char* failure = waitForTransfer(easy.get(), result))
+            return fail(failure);
+        if (result == CURLE_WRITE_ERROR && transfer_.endAfterHead && transfer_.headersComplete)
+            result = CURLE_OK;
+        if (result != CURLE_OK) {
+            // A proxy that refuses the tunnel answers like a server: keep its answer.
+            long connectCode = 0;
+            curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+            if (!(connectCode >= 300 && transfer_.headersComplete))
+                return fail(failureOf(result));
+            transfer_.body.clear();
+            return finish();
+        }
+        const int code = statusCodeOf(transfer_.headerBlock);
+        const std::string location = locationOf(transfer_.headerBlock);
+        if (io_.noRedirect || !isFollowedRedirect(code) || location.empty())
+            return finish();
+        if (hop == kMaxRedirects)
+            return fail(kNoResponse); // a loop: no final answer ever came
+        if (const char* failure = followRedirect(code, location))
+            return fail(failure);
     }
-    return finish();
 }
 
+// Moves on to a redirect's target. The verb and body change as browsers do (303 asks for
+// GET, and 301 and 302 turn a POST into GET); the cookies the redirect set join those sent
+// when cookies are sent at all.
+const char* Exchange::followRedirect(int code, const std::string& location) {
+    if (!parseAddress(location, 0))
+        return kNoResponse;
+    if ((code == 303 && method_ != 2) || ((code == 301 || code == 302) && method_ == 1)) {
+        method_ = 0;
+        body_.clear();
+    }
+    if (!io_.sendCookies.empty()) {
+        const std::string received = cookiesSetBy(transfer_.headerBlock);
+        cookies_ = mergeCookieText(cookies_, received);
+    }
+    return nullptr;
+}
+
+// Settings that hold for every request of the exchange.
 const char* Exchange::configure(CURL* easy) {
     auto set = [easy](CURLoption option, auto value) {
         return curl_easy_setopt(easy, option, value) == CURLE_OK;
     };
 
-    // The request: address, verb, body.
-    const int method = io_.method;
-    body_ = io_.postBytes.empty() ? untilNul(io_.postText) : io_.postBytes;
-    bool ok = set(CURLOPT_CURLU, url_.get()) && set(CURLOPT_NOSIGNAL, 1L) &&
-              set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
-              set(CURLOPT_PATH_AS_IS, 1L) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-              set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    if (ok && !requestTarget_.empty())
-        ok = set(CURLOPT_REQUEST_TARGET, requestTarget_.c_str());
-    const bool sendsBody = !body_.empty() || method == 1 || method == 3;
-    if (ok && method == 2) {
-        ok = set(CURLOPT_NOBODY, 1L);
-    } else if (ok && sendsBody) {
-        ok = set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size())) &&
-             set(CURLOPT_POSTFIELDS, body_.data());
-    }
-    // POST is libcurl's own verb for a body, so a redirect may turn it into GET as
-    // browsers do; every other verb is named explicitly.
-    const bool namedVerb = method >= 3 && method <= 7;
-    if (ok && (namedVerb || (method != 1 && method != 2 && sendsBody)))
-        ok = set(CURLOPT_CUSTOMREQUEST, verbFor(method));
+    const bool ok = set(CURLOPT_NOSIGNAL, 1L) &&
+                    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+                    set(CURLOPT_PATH_AS_IS, 1L) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+                    set(CURLOPT_FOLLOWLOCATION, 0L);
     if (!ok)
         return kNoRequest;
 
@@ -323,13 +416,6 @@ const char* Exchange::configure(CURL* easy) {
     if (!set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs_)))
         return kNoTimeouts;
 
-    // Credentials, only when both halves are given.
-    if (!io_.serverUser.empty() && !io_.serverPassword.empty()) {
-        if (!set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
-            !set(CURLOPT_USERNAME, io_.serverUser.c_str()) ||
-            !set(CURLOPT_PASSWORD, io_.serverPassword.c_str()))
-            return kNoCredentials;
-    }
     if (!io_.proxyUser.empty() && !io_.proxyPassword.empty()) {
         if (!set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
             !set(CURLOPT_PROXYUSERNAME, io_.proxyUser.c_str()) ||
@@ -342,49 +428,103 @@ const char* Exchange::configure(CURL* easy) {
     if (!set(CURLOPT_SSL_VERIFYPEER, verify) || !set(CURLOPT_SSL_VERIFYHOST, verify * 2))
         return kCertificate;
 
-    // With cookies to send, the library also keeps the cookies that redirects within this
-    // call set; without, it neither sends nor stores any.
-    if (!io_.sendCookies.empty() && !set(CURLOPT_COOKIEFILE, ""))
-        return kNoCookieOption;
+    const bool callbacks =
+        set(CURLOPT_HEADERFUNCTION, onHeader) && set(CURLOPT_HEADERDATA, &transfer_) &&
+        set(CURLOPT_WRITEFUNCTION, onBody) && set(CURLOPT_WRITEDATA, &transfer_) &&
+        set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, onProgress) &&
+        set(CURLOPT_XFERINFODATA, &transfer_) && set(CURLOPT_PREREQFUNCTION, onRequestReady) &&
+        set(CURLOPT_PREREQDATA, &transfer_);
+    return callbacks ? nullptr : kNoRequest;
+}
 
-    if (!set(CURLOPT_FOLLOWLOCATION, io_.noRedirect ? 0L : 1L) ||
-        !set(CURLOPT_MAXREDIRS, kMaxRedirects))
-        return kNoRedirectOption;
+// Settings of the next request: its address and target, verb, body, credentials and
+// header block.
+const char* Exchange::configureRequest(CURL* easy) {
+    auto set = [easy](CURLoption option, auto value) {
+        return curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
 
-    const std::string block =
-        assembleRequestHeaders(io_.extraHeaders, method, withoutLineBreaks(io_.sendCookies),
-                               io_.addDefaultHeaders, io_.normalizeHeaders);
+    // A fragment is part of the object requested, as the address gave it: after the path
+    // to a server, and in the whole address to a proxy that forwards a plain request.
+    requestTarget_.clear();
+    if (const std::string fragment = urlPart(url_.get(), CURLUPART_FRAGMENT); !fragment.empty()) {
+        const bool forwarded =
+            !io_.proxyAddress.empty() && urlPart(url_.get(), CURLUPART_SCHEME) == "http";
+        if (forwarded) {
+            requestTarget_ = urlPart(url_.get(), CURLUPART_URL);
+        } else {
+            requestTarget_ = urlPart(url_.get(), CURLUPART_PATH);
+            if (const std::string query = urlPart(url_.get(), CURLUPART_QUERY); !query.empty())
+                requestTarget_ += "?" + query;
+            requestTarget_ += "#" + fragment;
+        }
+    }
+
+    // Every verb of the table sends the body it is given; HEAD then still expects no body in
+    // the answer.
+    const int method = method_;
+    bool ok = set(CURLOPT_CURLU, url_.get()) && set(CURLOPT_HTTPGET, 1L) &&
+              set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr)) &&
+              set(CURLOPT_REQUEST_TARGET, requestTarget_.empty() ? static_cast<const char*>(nullptr)
+                                                                 : requestTarget_.c_str());
+    const bool sendsBody = !body_.empty() || method == 1 || method == 3;
+    if (ok && method == 2 && !sendsBody)
+        ok = set(CURLOPT_NOBODY, 1L);
+    if (ok && sendsBody) {
+        ok = set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size())) &&
+             set(CURLOPT_POSTFIELDS, body_.data());
+    }
+    // POST is libcurl's own verb for a body; every other verb is named explicitly.
+    const bool namedVerb = method >= 2 && method <= 7;
+    if (ok && (namedVerb || (method != 1 && sendsBody)))
+        ok = set(CURLOPT_CUSTOMREQUEST, verbFor(method));
+    if (!ok)
+        return kNoRequest;
+
+    // Server credentials, only when both halves are given, and only to the address the
+    // caller named, never to a host a redirect leads to.
+    const std::string origin = urlPart(url_.get(), CURLUPART_SCHEME) + "://" +
+                               urlPart(url_.get(), CURLUPART_HOST) + ":" +
+                               urlPart(url_.get(), CURLUPART_PORT);
+    const bool authenticate =
+        !io_.serverUser.empty() && !io_.serverPassword.empty() && origin == origin_;
+    if (authenticate) {
+        if (!set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) ||
+            !set(CURLOPT_USERNAME, io_.serverUser.c_str()) ||
+            !set(CURLOPT_PASSWORD, io_.serverPassword.c_str()))
+            return kNoCredentials;
+    } else if (!set(CURLOPT_USERNAME, static_cast<const char*>(nullptr)) ||
+               !set(CURLOPT_PASSWORD, static_cast<const char*>(nullptr))) {
+        return kNoCredentials;
+    }
+
+    const std::string block = assembleRequestHeaders(io_.extraHeaders, method, cookies_,
+                                                     io_.addDefaultHeaders, io_.normalizeHeaders);
     std::optional<HeaderList> list = headerList(block);
     if (!list || !set(CURLOPT_HTTPHEADER, list->get()))
         return kBadHeaders;
     headers_ = std::move(*list);
-
-    ok = set(CURLOPT_HEADERFUNCTION, onHeader) && set(CURLOPT_HEADERDATA, &transfer_) &&
-         set(CURLOPT_WRITEFUNCTION, onBody) && set(CURLOPT_WRITEDATA, &transfer_) &&
-         set(CURLOPT_NOPROGRESS, 0L) && set(CURLOPT_XFERINFOFUNCTION, onProgress) &&
-         set(CURLOPT_XFERINFODATA, &transfer_) && set(CURLOPT_PREREQFUNCTION, onRequestReady) &&
-         set(CURLOPT_PREREQDATA, &transfer_);
-    return ok ? nullptr : kNoRequest;
+    return nullptr;
 }
 
 // Runs the transfer, watching each phase: once the request is under way, a pause longer
 // than the time-out while sending, while waiting for the answer or while reading the body
 // ends the call. A slow but steady body never does.
 const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
-    MultiHandle multi(curl_multi_init());
-    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+    CURLM* multi = multi_.get();
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
         return kNoSession;
     const auto timeout = std::chrono::milliseconds(timeoutMs_);
     const char* failure = nullptr;
     bool done = false;
     while (!done) {
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
             failure = kSendFailed;
             break;
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
             if (message->msg == CURLMSG_DONE) {
                 result = message->data.result;
                 done = true;
@@ -406,9 +546,9 @@ const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
                 failure = kNoResponse;
             break;
         }
-        curl_multi_poll(multi.get(), nullptr, 0, kPollIntervalMs, nullptr);
+        curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr);
     }
-    curl_multi_remove_handle(multi.get(), easy);
+    curl_multi_remove_handle(multi, easy);
     return failure;
 }
 

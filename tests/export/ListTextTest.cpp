@@ -144,12 +144,12 @@ TEST_F(ListTextFile, LongListComesOutWhole) {
     EXPECT_EQ(readBytes(path("long.txt")), expected);
 }
 
-TEST_F(ListTextFile, TextThatCannotBeConvertedFailsNamingTheRowAndKeepsTheOldFile) {
+TEST_F(ListTextFile, TextThatCannotBeConvertedFailsNamingTheCellAndKeepsTheOldFile) {
     struct Case {
         int goodRowsBefore; // enough of them put the bad row in a later piece of the file
         std::string expectedRow;
     };
-    for (const Case& c : {Case{1, "Row 2 "}, Case{50000, "Row 50001 "}}) {
+    for (const Case& c : {Case{1, "Cell A2 "}, Case{50000, "Cell A50001 "}}) {
         writeBytes(path("old.txt"), "old contents");
         FakeTable list;
         for (int i = 0; i < c.goodRowsBefore; ++i)

@@ -2,6 +2,7 @@
 
 #include "export/ExportTestSupport.h"
 #include "export/FakeTable.h"
+#include "util/CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -232,7 +233,89 @@ TEST_F(TableExport, XlsWorkbookCarriesTheSameContentAndStyle) {
     EXPECT_EQ(book["Sheet1!B2.border"], "thin:000000,thin:000000,thin:000000,thin:000000");
     EXPECT_EQ(book["Sheet1!B2.align"], "center|center");
     EXPECT_EQ(book["Sheet1.row2.height"], "20");
-    EXPECT_EQ(book["Sheet1.colA.width"], "18");
+    // Stored as the .xlsx writer stores 18 characters, so both show the same width.
+    EXPECT_EQ(book["Sheet1.colA.width"], "18.7109");
+}
+
+// Every writer follows one rule for a cell's text: it writes every valid text so that a
+// reader gets it back, or refuses naming the cell where the user would look for it.
+struct CellRuleCase {
+    const char* name;
+    std::string keyword; // the second list row's keyword
+    // Per file type: the text read back, or empty for a refusal with refusalPart.
+    bool textFileWrites;
+    bool workbooksWrite;
+    const char* refusalPart;
+};
+
+class CellTextRule : public ExportFolder, public ::testing::WithParamInterface<CellRuleCase> {};
+
+TEST_P(CellTextRule, WritesItBackOrRefusesNamingTheCell) {
+    const CellRuleCase& c = GetParam();
+    FakeTable list;
+    list.addResult("first", "1", "2", "3").addResult(c.keyword, "4", "5", "6");
+    for (const std::string name : {"out.txt", "out.xls", "out.xlsx"}) {
+        SCOPED_TRACE(name);
+        const bool workbook = name != "out.txt";
+        const ExportResult result = exportTable(list, path(name), programTitles);
+        if (!(workbook ? c.workbooksWrite : c.textFileWrites)) {
+            EXPECT_FALSE(result.ok);
+            // The keyword column is A; the title row puts list row 2 on row 3 of a sheet.
+            const std::string cell = workbook ? "Cell A3 " : "Cell A2 ";
+            EXPECT_EQ(result.error.find(cell + c.refusalPart), 0u) << result.error;
+            EXPECT_FALSE(fs::exists(path(name)));
+            continue;
+        }
+        ASSERT_TRUE(result.ok) << result.error;
+        if (workbook) {
+            EXPECT_EQ(readWorkbook(path(name))["Sheet1!A3.value"], c.keyword);
+        } else {
+            const std::string bytes = readBytes(path(name));
+            const std::string secondLine = bytes.substr(bytes.find("\r\n") + 2);
+            EXPECT_EQ(ansiToUtf8(secondLine.substr(0, secondLine.find('|'))), c.keyword);
+        }
+    }
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CellTextRule,
+    ::testing::Values(
+        // Characters XML forbids, in the middle of ordinary text.
+        CellRuleCase{"Noncharacters",
+                     "a\xEF\xBF\xBE"
+                     "b\xEF\xBF\xBF"
+                     "c",
+                     true, true, ""},
+        // The .xlsx escape form written literally must not be decoded by readers.
+        CellRuleCase{"LiteralEscapeForm", "_x0041_ and _x005F_", true, true, ""},
+        CellRuleCase{"InvalidUtf8", "bad \xC3(", false, false,
+                     "holds text that is not valid UTF-8."},
+        // 16,384 emoji are 32,768 UTF-16 units: one more than a workbook cell holds.
+        CellRuleCase{"TooManyUtf16Units", repeated("\xF0\x9F\x98\x80", 16384), true, false,
+                     "holds more than 32,767 characters"},
+        CellRuleCase{"JustFitsInUtf16Units", repeated("\xF0\x9F\x98\x80", 16383) + "x", true, true,
+                     ""}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// A target the user may not change stays as it is, whatever the type, and the export says so.
+TEST_F(TableExport, ReadOnlyTargetIsReportedAndLeftAlone) {
+    for (const std::string name : {"locked.txt", "locked.xls", "locked.xlsx"}) {
+        writeBytes(path(name), "old");
+        fs::permissions(path(name),
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        const ExportResult result = exportTable(list_, path(name), programTitles);
+        EXPECT_FALSE(result.ok) << name;
+        EXPECT_NE(result.error.find("read-only"), std::string::npos) << result.error;
+        EXPECT_EQ(readBytes(path(name)), "old") << name;
+    }
+    EXPECT_EQ(entries(), (std::set<std::string>{"locked.txt", "locked.xls", "locked.xlsx"}));
 }
 
 } // namespace

@@ -44,6 +44,7 @@ def xlsx_style(obj):
 
 def dump_xlsx(path, out):
     import openpyxl
+    from openpyxl.utils.escape import unescape
 
     # The dimension stored in the file, as streaming readers take it.
     for ws in openpyxl.load_workbook(path, read_only=True).worksheets:
@@ -72,7 +73,12 @@ def dump_xlsx(path, out):
         for row in ws.iter_rows(min_row=1, max_row=ws.max_row, max_col=ws.max_column):
             for cell in row:
                 key = f"{name}!{cell.coordinate}"
-                out.append(f"{key}.value=" + ("<none>" if cell.value is None else esc(cell.value)))
+                value = cell.value
+                if isinstance(value, str):
+                    # What a spreadsheet program shows: the format's _xHHHH_ escapes decoded,
+                    # which openpyxl leaves as stored in inline strings.
+                    value = unescape(value)
+                out.append(f"{key}.value=" + ("<none>" if value is None else esc(value)))
                 out.append(f"{key}.type={cell.data_type}")
                 for k, v in xlsx_style(cell).items():
                     out.append(f"{key}.{k}={v}")

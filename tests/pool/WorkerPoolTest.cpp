@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -485,6 +486,48 @@ TEST_F(WorkerPoolTest, StartsAndStopsManyTimesInARow) {
     EXPECT_GE(ran.load(), drained);
     EXPECT_LE(ran.load(), 120 * 10);
     expectStoppedAndEmpty();
+}
+
+// CPU time the whole process has used, in microseconds.
+std::int64_t processCpuMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+}
+
+// A stop on one thread while another starts the pool again: the stop finishes with its own
+// run before the new one begins, so the new run is never closed, signalled or opened by it.
+// After every round the new run takes work and, idle, uses no CPU.
+TEST_F(WorkerPoolTest, StopOnOneThreadNeverDamagesARunStartedOnAnother) {
+    const StopMode modes[] = {StopMode::DiscardNoWait, StopMode::DiscardAndWait};
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(eventually([&] { return pool.start(1, 2, 100); }));
+        std::atomic<bool> started{false};
+        std::thread starter([&] {
+            // Tries again without pause, to start inside the stop's window.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!pool.start(1, 2, 100)) {
+                if (std::chrono::steady_clock::now() > deadline)
+                    return;
+                std::this_thread::yield();
+            }
+            started = true;
+        });
+        pool.stop(modes[round % 2], 30000);
+        starter.join();
+        ASSERT_TRUE(started.load());
+        ASSERT_EQ(pool.getState(), PoolState::Running);
+        std::atomic<bool> ran{false};
+        ASSERT_TRUE(pool.post([&ran] { ran = true; }));
+        ASSERT_TRUE(eventually([&] { return ran.load(); }));
+        ASSERT_TRUE(eventually([&] { return pool.isIdle(); }));
+        // An idle pool whose manager spins on a signalled event burns the whole window.
+        const std::int64_t before = processCpuMicros();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_LT(processCpuMicros() - before, 10000);
+        ASSERT_TRUE(pool.stop(StopMode::DiscardAndWait, 30000));
+    }
 }
 
 TEST_F(WorkerPoolTest, StressEveryTinyTaskRunsExactlyOnce) {

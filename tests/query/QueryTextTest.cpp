@@ -99,7 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
         BetweenCase{"ChineseBeforeDelimiters", "中文a=值;", "a=", ";", 1, false, "值"},
         // The tail bytes of 中 followed by x must not be taken for a delimiter.
         BetweenCase{"NoMatchInsideCharacter", "中x1;", "\xB8\xADx", ";", 1, false, ""},
-        BetweenCase{"RightSearchedOnlyAfterLeft", ";a=1;", "a=", ";", 1, false, "1"}),
+        BetweenCase{"RightSearchedOnlyAfterLeft", ";a=1;", "a=", ";", 1, false, "1"},
+        // Delimiters that are only part of a character are not found in it: the value
+        // never starts or ends inside a character.
+        BetweenCase{"LeftEndingInsideCharacter", "中文", "\xE4", "\xE6", 1, false, ""},
+        BetweenCase{"RightEndingInsideCharacter", "a=中;", "a=", "\xE4", 1, false, ""},
+        // Raw legacy bytes that are not UTF-8 are delimiters like any other.
+        BetweenCase{"StrayBytesAsDelimiters", "\x80v\x81", "\x80", "\x81", 1, false, "v"}),
     [](const ::testing::TestParamInfo<BetweenCase>& tested) {
         return std::string(tested.param.name);
     });

@@ -41,7 +41,20 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"NonBmpUtf16Le", u"\U0001F600", 1200, "\x3D\xD8\x00\xDE"s},
                       RoundTripCase{"Gb18030Number", u"中", 54936, "\xD6\xD0"},
                       RoundTripCase{"WesternCodePage", u"é", 1252, "\xE9"},
-                      RoundTripCase{"Empty", u"", 936, ""}),
+                      RoundTripCase{"Empty", u"", 936, ""},
+                      // The system's own code pages are the legacy one.
+                      RoundTripCase{"SystemAnsi", u"中国", 0, "\xD6\xD0\xB9\xFA"},
+                      RoundTripCase{"ThreadAnsi", u"中", 3, "\xD6\xD0"},
+                      RoundTripCase{"UsAscii", u"abc", 20127, "abc"},
+                      RoundTripCase{"Latin1", u"caf\u00E9", 28591, "caf\xE9"},
+                      RoundTripCase{"Latin9Euro", u"\u20AC", 28605, "\xA4"},
+                      RoundTripCase{"Big5", u"中", 950, "\xA4\xA4"},
+                      RoundTripCase{"Utf32Le", u"中", 12000, "\x2D\x4E\x00\x00"s},
+                      // Code page 936 writes the euro sign as the single byte 0x80.
+                      RoundTripCase{"EuroLegacy", u"a\u20AC中\u20AC", 936, "a\x80\xD6\xD0\x80"},
+                      RoundTripCase{"EuroSystemAnsi", u"\u20AC", 0, "\x80"},
+                      // GB18030 proper has no single-byte euro sign.
+                      RoundTripCase{"EuroGb18030", u"\u20AC", 54936, "\xA2\xE3"}),
     [](const ::testing::TestParamInfo<RoundTripCase>& tested) {
         return std::string(tested.param.name);
     });
@@ -102,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidCase{"Utf8CutShortAtEnd", "x\xE4\xB8", 65001, u"x\uFFFD"},
                       InvalidCase{"LegacyLeadBeforeBlank", "\xA1 x", 936, u"\uFFFD x"},
                       InvalidCase{"LegacyLeadAtEnd", "\xD6\xD0\xD6", 936, u"中\uFFFD"},
-                      InvalidCase{"Utf16OddByte", "a\0b"s, 1200, u"a\uFFFD"}),
+                      InvalidCase{"Utf16OddByte", "a\0b"s, 1200, u"a\uFFFD"},
+                      // 0x80 as a trail byte belongs to its character; alone it is the euro.
+                      InvalidCase{"LegacyTrail80", "\x81\x80\x80", 936, u"\u4E90\u20AC"},
+                      InvalidCase{"AsciiHighByte", "a\xE9", 20127, u"a\uFFFD"}),
     [](const ::testing::TestParamInfo<InvalidCase>& tested) {
         return std::string(tested.param.name);
     });
@@ -118,7 +134,7 @@ TEST(CodePageTest, UnwritableCharactersBecomeReplacements) {
 }
 
 TEST(CodePageTest, UnknownCodePagesGiveEmptyResults) {
-    for (int codePage : {0, -1, 99999}) {
+    for (int codePage : {-1, 2, 99999}) {
         SCOPED_TRACE(codePage);
         EXPECT_EQ(codePageToWide("abc", codePage), u"");
         EXPECT_EQ(wideToCodePage(u"abc", codePage), "");

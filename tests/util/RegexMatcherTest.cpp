@@ -2,6 +2,7 @@
 
 #include "support/OnManyThreads.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -247,6 +248,25 @@ TEST(RegexMatcherTest, InvalidBytesNeverMatchButTheRestDoes) {
     EXPECT_EQ(position, 4);
     EXPECT_EQ(matcher.firstIndex(1), 4); // each stray byte counts as one unit
     EXPECT_EQ(matcher.replace("-"), kGbkChinese + "--");
+}
+
+// Global matching stays linear in the subject's size, with or without stray bytes (one
+// match per character over 1 MB took minutes when every match re-checked the subject).
+// The bound is only a hang guard; bench/util measures the time.
+TEST(RegexMatcherTest, GlobalMatchingOverAMegabyteFindsEveryMatch) {
+    std::string valid(1 << 20, 'a');
+    std::string withStrayBytes = valid;
+    for (std::size_t i = 999; i < withStrayBytes.size(); i += 1000)
+        withStrayBytes[i] = '\xFF';
+    for (const std::string* subject : {&valid, &withStrayBytes}) {
+        RegexMatcher matcher;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(matcher.execute("a", *subject));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+        const int stray = subject == &valid ? 0 : static_cast<int>(subject->size() / 1000);
+        EXPECT_EQ(matcher.matchCount(), (1 << 20) - stray);
+        EXPECT_EQ(matcher.firstIndex(matcher.matchCount()), (1 << 20) - 1);
+    }
 }
 
 TEST(RegexMatcherTest, RunawayBacktrackingFailsInsteadOfHanging) {

@@ -1,5 +1,7 @@
 #include "export/xls/CompoundFile.h"
 
+#include "util/FileError.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -167,7 +169,7 @@ public:
         errno = 0;
         file_ = std::fopen(path_.c_str(), "wb");
         if (file_ == nullptr) {
-            error_ = "cannot create \"" + path_ + "\": " + reason();
+            error_ = describeFileError(errno ? errno : EIO, path_);
             return false;
         }
         std::error_code ignored;
@@ -178,7 +180,7 @@ public:
     bool write(const void* data, std::size_t size) {
         errno = 0;
         if (size > 0 && std::fwrite(data, 1, size, file_) != size) {
-            error_ = "cannot write \"" + path_ + "\": " + reason();
+            error_ = describeFileError(errno ? errno : EIO, path_);
             return false;
         }
         return true;
@@ -188,14 +190,14 @@ public:
     bool close() {
         errno = 0;
         const bool flushed = std::fflush(file_) == 0;
-        const std::string flushReason = flushed ? std::string() : reason();
+        const int flushError = flushed ? 0 : (errno ? errno : EIO);
         errno = 0;
         const bool closed = std::fclose(file_) == 0;
         file_ = nullptr;
         if (flushed && closed) {
             return true;
         }
-        error_ = "cannot write \"" + path_ + "\": " + (flushed ? reason() : flushReason);
+        error_ = describeFileError(flushed ? (errno ? errno : EIO) : flushError, path_);
         discard();
         return false;
     }
@@ -208,8 +210,6 @@ private:
         }
     }
 
-    static std::string reason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
-
     std::string path_;
     std::string& error_;
     std::FILE* file_ = nullptr;
@@ -221,7 +221,7 @@ private:
 bool writeCompoundFile(const std::string& path, const std::u16string& streamName,
                        const std::vector<std::string_view>& parts, std::string& error) {
     if (streamName.empty() || streamName.size() > 31) {
-        error = "invalid stream name";
+        error = "The workbook's stream name cannot be used.";
         return false;
     }
     std::size_t contentSize = 0;
@@ -230,7 +230,7 @@ bool writeCompoundFile(const std::string& path, const std::u16string& streamName
     }
     // Version 3 files keep stream sizes and sector numbers in 32 bits.
     if (contentSize > std::numeric_limits<std::uint32_t>::max() - 16 * 1024 * 1024) {
-        error = "the workbook is too large for the file format";
+        error = "The workbook is too large for the .xls format.";
         return false;
     }
     const Layout layout = planLayout(contentSize);

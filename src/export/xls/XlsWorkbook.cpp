@@ -1,5 +1,7 @@
 #include "export/xls/XlsWorkbook.h"
 
+#include "export/CellText.h"
+#include "export/WorkbookStyle.h"
 #include "export/xls/BiffBuffer.h"
 #include "export/xls/CompoundFile.h"
 #include "export/xls/SharedStrings.h"
@@ -16,7 +18,7 @@ namespace {
 
 using xls::BiffBuffer;
 
-constexpr int maxRows = 65536;
+constexpr int maxRows = workbookStyle::xlsSheetRows;
 constexpr int maxColumns = 256;
 constexpr std::size_t maxSheetNameLength = 31;
 constexpr int rowsPerBlock = 32;
@@ -63,17 +65,21 @@ constexpr std::uint16_t labelSst = 0x00FD;
 constexpr std::uint16_t window2 = 0x023E;
 } // namespace record
 
-// The house style of the results list.
-constexpr std::uint16_t rowHeightTwips = 400;                // 20 points
-constexpr std::uint16_t fontHeightTwips = 220;               // 11 points
-constexpr std::uint16_t listColumnWidth = 18 * 256;          // 18 characters
-constexpr std::uint16_t otherColumnWidth = 2340;             // the usual 8.43 characters
-constexpr char16_t fontName[] = u"\u5FAE\u8F6F\u96C5\u9ED1"; // 微软雅黑
+// The house style of the results list, in the units of the format.
+constexpr auto rowHeightTwips = static_cast<std::uint16_t>(workbookStyle::rowHeightPoints * 20);
+constexpr auto fontHeightTwips = static_cast<std::uint16_t>(workbookStyle::fontSize * 20);
+constexpr auto listColumnWidth = static_cast<std::uint16_t>(
+    workbookStyle::storedColumnWidth256(workbookStyle::titledColumnWidth));
+constexpr auto otherColumnWidth = static_cast<std::uint16_t>(
+    workbookStyle::storedColumnWidth256(workbookStyle::otherColumnWidth));
 
 // Colour indexes into the standard BIFF8 palette.
 constexpr std::uint16_t colourBlack = 8;
 constexpr std::uint16_t colourWhite = 9;
 constexpr std::uint16_t colourGreen = 17; // 0x008000
+static_assert(workbookStyle::fontColor == 0x000000 && workbookStyle::titleFontColor == 0xFFFFFF &&
+                  workbookStyle::titleFillColor == 0x008000 && workbookStyle::borderColor == 0,
+              "the palette indexes below stand for the workbook style's colours");
 constexpr std::uint16_t colourAutomaticFore = 64;
 constexpr std::uint16_t colourAutomaticBack = 65;
 
@@ -112,7 +118,7 @@ void writeEmpty(BiffBuffer& out, std::uint16_t type) {
 }
 
 void writeFont(BiffBuffer& out, std::uint16_t colour) {
-    const std::u16string_view name(fontName);
+    const std::u16string name = xls::utf8ToUtf16(workbookStyle::fontName);
     const auto start = out.beginRecord(record::font);
     out.u16(fontHeightTwips);
     out.u16(0); // not italic, not struck out
@@ -221,13 +227,13 @@ struct SheetLayout {
 };
 
 std::string describe(const WorkbookSheet& sheet, std::size_t position) {
-    return "sheet " + std::to_string(position + 1) + " (\"" + sheet.name + "\")";
+    return "Sheet " + std::to_string(position + 1) + " (\"" + sheet.name + "\")";
 }
 
 bool checkSheet(const WorkbookSheet& sheet, std::size_t position, SheetLayout& layout,
                 std::string& error) {
     if (sheet.rowCount < 0 || sheet.columnCount < 0) {
-        error = describe(sheet, position) + " has a negative row or column count";
+        error = describe(sheet, position) + " has a negative row or column count.";
         return false;
     }
     layout.titleRows = sheet.titles.empty() ? 0 : 1;
@@ -239,17 +245,18 @@ bool checkSheet(const WorkbookSheet& sheet, std::size_t position, SheetLayout& l
     }
     if (layout.columns > maxColumns) {
         error =
-            describe(sheet, position) + " has more than 256 columns, the limit of an .xls sheet";
+            describe(sheet, position) + " has more than 256 columns, the limit of an .xls sheet.";
         return false;
     }
     if (sheet.rowCount > maxRows - layout.titleRows) {
         error = describe(sheet, position) + " has " + std::to_string(sheet.rowCount) +
-                " rows; an .xls sheet holds at most 65536 rows including the title row";
+                " rows; an .xls sheet holds at most " + std::to_string(maxRows) +
+                " rows including the title row.";
         return false;
     }
     layout.rows = layout.titleRows + sheet.rowCount;
     if (sheet.rowCount > 0 && sheet.columnCount > 0 && !sheet.cell) {
-        error = describe(sheet, position) + " has rows but nothing supplies their cells";
+        error = describe(sheet, position) + " has rows but nothing supplies their cells.";
         return false;
     }
     return true;
@@ -278,22 +285,26 @@ void writeTextCell(BiffBuffer& out, int rowIndex, int column, std::uint16_t xfIn
     out.endRecord(start);
 }
 
-// The shared-string index of a cell's text; a text longer than a cell can hold ends the
-// export rather than being cut short.
-std::uint32_t cellString(xls::SharedStrings& strings, std::string text, int row, int column) {
-    if (const auto index = strings.add(std::move(text))) {
-        return *index;
+// Thrown when a cell's text cannot be stored; what() is the sentence to report.
+struct CellRefused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The shared-string index of a cell's text; a text the cell cannot hold (not UTF-8, or
+// longer than a cell) ends the export rather than being changed or cut short.
+std::uint32_t cellString(xls::SharedStrings& strings, std::string text, int row, int column,
+                         const std::string& sheetName) {
+    std::string problem = cellText::problem(text, true);
+    if (problem.empty()) {
+        if (const auto index = strings.add(std::move(text)))
+            return *index;
+        problem = cellText::problem(std::string(xls::maxCellCharacters + 1, 'x'), true);
     }
-    std::string name(1, static_cast<char>('A' + column % 26));
-    if (column >= 26) {
-        name.insert(name.begin(), static_cast<char>('A' + column / 26 - 1));
-    }
-    throw std::length_error("cell " + name + std::to_string(row + 1) +
-                            " holds more than 32,767 characters, more than a cell can hold");
+    throw CellRefused(cellText::place(row, column, sheetName) + " " + problem);
 }
 
 void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayout& layout,
-                    bool selected, xls::SharedStrings& strings) {
+                    bool selected, xls::SharedStrings& strings, const std::string& shownName) {
     writeBof(out, 0x0010);
     writeSimple(out, record::calcMode, 1);
     writeSimple(out, record::calcCount, 100);
@@ -343,8 +354,9 @@ void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayo
         for (int r = blockStart; r < blockEnd; ++r) {
             if (r < layout.titleRows) {
                 for (std::size_t c = 0; c < sheet.titles.size(); ++c) {
-                    writeTextCell(out, r, static_cast<int>(c), xfTitleCell,
-                                  cellString(strings, sheet.titles[c], r, static_cast<int>(c)));
+                    writeTextCell(
+                        out, r, static_cast<int>(c), xfTitleCell,
+                        cellString(strings, sheet.titles[c], r, static_cast<int>(c), shownName));
                 }
                 continue;
             }
@@ -353,7 +365,7 @@ void writeWorksheet(BiffBuffer& out, const WorkbookSheet& sheet, const SheetLayo
                 // An empty field stays an empty cell, formatted by its column.
                 if (!text.empty()) {
                     writeTextCell(out, r, c, xfListCell,
-                                  cellString(strings, std::move(text), r, c));
+                                  cellString(strings, std::move(text), r, c, shownName));
                 }
             }
         }
@@ -473,7 +485,7 @@ void writeGlobals(BiffBuffer& out, const std::vector<std::u16string>& names,
 bool writeWorkbook(const std::string& path, const std::vector<WorkbookSheet>& sheets,
                    std::string& error) {
     if (sheets.empty()) {
-        error = "the workbook has no sheets";
+        error = "The workbook has no sheets.";
         return false;
     }
     std::vector<SheetLayout> layouts(sheets.size());
@@ -498,7 +510,9 @@ bool writeWorkbook(const std::string& path, const std::vector<WorkbookSheet>& sh
     std::vector<std::size_t> sheetStarts;
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         sheetStarts.push_back(worksheets.size());
-        writeWorksheet(worksheets, sheets[i], layouts[i], i == 0, strings);
+        // A cell is named with its sheet only where the workbook has several.
+        writeWorksheet(worksheets, sheets[i], layouts[i], i == 0, strings,
+                       sheets.size() > 1 ? sheets[i].name : std::string());
     }
 
     BiffBuffer globals;
@@ -517,10 +531,12 @@ bool writeXlsWorkbook(const std::string& path, const std::vector<WorkbookSheet>&
                       std::string& error) {
     try {
         return writeWorkbook(path, sheets, error);
+    } catch (const CellRefused& refused) {
+        error = refused.what();
     } catch (const std::bad_alloc&) {
-        error = "not enough memory to build the workbook";
+        error = "There is not enough memory to build the workbook.";
     } catch (const std::exception& e) {
-        error = std::string("the workbook could not be built: ") + e.what();
+        error = std::string("The workbook could not be built: ") + e.what() + ".";
     }
     return false;
 }
