@@ -434,6 +434,7 @@ TEST_F(CliTest, CtrlCAbortsRequestsInFlight) {
     for (const std::string signal : {"INT", "TERM"}) {
         SCOPED_TRACE(signal);
         service.clearRequests();
+        fs::remove(out);
         const CliProcess process = cli();
         process.start(queryArgs(keywordFile(numbered(10)), out, {"--threads", "3"}));
         ASSERT_TRUE(service.waitForRequests(3, 20s));
