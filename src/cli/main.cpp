@@ -18,12 +18,16 @@ struct CookieOptions {
     CLI::Option* fileOption = nullptr;
 
     void add(CLI::App& command) {
-        textOption = command.add_option("--cookie", text,
-                                        "the Cookie header of a browser logged in to the index "
-                                        "service (line breaks are joined)");
-        fileOption = command.add_option("--cookie-file", file,
-                                        "a file holding that cookie (keeps it out of the process "
-                                        "list and the shell history)");
+        textOption = command
+                         .add_option("--cookie", text,
+                                     "the Cookie header of a browser logged in to the index "
+                                     "service (line breaks are joined)")
+                         ->type_name("TEXT");
+        fileOption = command
+                         .add_option("--cookie-file", file,
+                                     "a file holding that cookie (keeps it out of the process "
+                                     "list and the shell history)")
+                         ->type_name("FILE");
         textOption->excludes(fileOption);
     }
     CookieArguments arguments() const {
@@ -58,23 +62,29 @@ int main(int argc, char** argv) {
     queryCommand
         ->add_option("KEYWORDS", query.keywords,
                      "keyword file: one keyword per line (UTF-8, UTF-16 or GB18030)")
+        ->type_name("FILE")
         ->required();
     queryCommand
         ->add_option("-o,--output", query.output,
                      "OUT: .txt, .csv, .xls or .xlsx, written by its extension")
+        ->type_name("OUT")
         ->required();
     queryCookie.add(*queryCommand);
     queryCommand->add_option("--period", query.period, "days averaged: 7, 30 or 365")
+        ->type_name("DAYS")
         ->capture_default_str();
     queryCommand->add_option("--threads", query.threads, "requests at once, 1 to 100")
+        ->type_name("N")
         ->capture_default_str();
-    queryCommand->add_option("--endpoint", query.endpoint,
-                             "the index service's address (default " +
-                                 std::string(kIndexServiceBase) + ")");
+    queryCommand
+        ->add_option("--endpoint", query.endpoint,
+                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
     queryCommand
         ->add_option("--progress-every", query.progressEvery,
                      "seconds between progress lines when standard error is not a "
                      "terminal; 0: none")
+        ->type_name("SECONDS")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     queryCommand->add_flag("--table", query.table,
@@ -86,9 +96,10 @@ int main(int argc, char** argv) {
     CLI::App* testCommand =
         app.add_subcommand("test-cookie", "ask the index service whether a cookie is logged in");
     testCookie.add(*testCommand);
-    testCommand->add_option("--endpoint", cookieEndpoint,
-                            "the index service's address (default " +
-                                std::string(kIndexServiceBase) + ")");
+    testCommand
+        ->add_option("--endpoint", cookieEndpoint,
+                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
 
     try {
         app.parse(argc, argv);
