@@ -58,4 +58,20 @@ bool userMayWrite(const std::string& path);
 // False, and `body` not run, when no thread could be started.
 bool startThread(std::function<void()> body, std::size_t stackSize);
 
+// The standard streams a console program writes to.
+enum class StandardStream { Output, Error };
+
+// True when the stream is a terminal (a console on Windows), false for a file or a pipe.
+bool isTerminal(StandardStream stream);
+
+// Takes over the interrupt keys of a console program: Ctrl-C (SIGINT) and a termination
+// request (SIGTERM; Ctrl-Break and closing the console on Windows). The first one only sets
+// the flag that interruptRequested() reads, so that the program can end its work in order;
+// the next one ends the process at once with exit code 130. Call once, from the main
+// thread, before the work starts.
+void installInterruptHandler();
+
+// True once an interrupt has arrived since installInterruptHandler().
+bool interruptRequested();
+
 } // namespace corvanta::platform

@@ -1,7 +1,9 @@
 #include "util/Platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iconv.h>
@@ -214,6 +216,37 @@ bool startThread(std::function<void()> body, std::size_t stackSize) {
         return false;
     }
     return true;
+}
+
+bool isTerminal(StandardStream stream) {
+    return isatty(stream == StandardStream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+namespace {
+
+// Interrupts seen since the handler was installed; read and written in a signal handler,
+// so it must be lock-free.
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onInterrupt(int) {
+    if (interrupts.fetch_add(1) > 0)
+        _exit(130); // the second interrupt: end at once
+}
+
+} // namespace
+
+void installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interruptRequested() {
+    return interrupts.load() > 0;
 }
 
 } // namespace corvanta::platform

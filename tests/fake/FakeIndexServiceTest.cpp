@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace corvanta::fake;
 using namespace std::chrono_literals;
@@ -56,8 +57,9 @@ public:
         }
     }
     // Reads one answer framed by Content-Length (no chunked answers are expected).
+    // Bytes of a later answer that came with it stay for the next call.
     std::string readAnswer() {
-        std::string out;
+        std::string out = std::exchange(leftover_, {});
         char buf[65536];
         for (;;) {
             const auto headEnd = out.find("\r\n\r\n");
@@ -65,8 +67,11 @@ public:
                 const auto cl = out.find("Content-Length: ");
                 const size_t length =
                     cl != std::string::npos && cl < headEnd ? std::stoul(out.substr(cl + 16)) : 0;
-                if (out.size() >= headEnd + 4 + length)
+                if (out.size() >= headEnd + 4 + length) {
+                    leftover_ = out.substr(headEnd + 4 + length);
+                    out.resize(headEnd + 4 + length);
                     return out;
+                }
             }
             const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
             if (n <= 0)
@@ -87,6 +92,7 @@ public:
         return out;
     }
     int lastError = -1;
+    std::string leftover_;
 
 private:
     int fd_ = -1;

@@ -1,0 +1,165 @@
+#include "cli/QueryArguments.h"
+
+#include "query/IndexService.h"
+#include "query/QueryText.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace corvanta::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Paths are UTF-8 on every platform.
+fs::path pathOf(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Why a file cannot be read as input, or empty when it can.
+std::string unreadable(const std::string& path) {
+    std::error_code ec;
+    const fs::path file = pathOf(path);
+    const auto status = fs::status(file, ec);
+    if (!fs::exists(status))
+        return "does not exist";
+    if (fs::is_directory(status))
+        return "is a folder, not a file";
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open())
+        return "cannot be opened (no permission to read it?)";
+    return {};
+}
+
+bool isWholeNumber(const std::string& text) {
+    return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
+}
+
+std::string lowerExtension(const std::string& path) {
+    std::string extension = pathOf(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    return extension;
+}
+
+// Why new files cannot be made in `folder`, or empty when they can: a probe file is made
+// and removed again.
+std::string unwritableFolder(const fs::path& folder) {
+    std::error_code ec;
+    const auto status = fs::status(folder, ec);
+    if (!fs::exists(status))
+        return "does not exist";
+    if (!fs::is_directory(status))
+        return "is not a folder";
+    std::random_device seed;
+    const fs::path probe = folder / (".corvanta-write-check-" + std::to_string(seed()));
+    {
+        std::ofstream out(probe, std::ios::binary);
+        if (!out.is_open())
+            return "does not take new files (no permission to write there?)";
+    }
+    fs::remove(probe, ec);
+    return {};
+}
+
+} // namespace
+
+std::optional<std::string> readCookie(const CookieArguments& arguments, std::string& error) {
+    std::string text;
+    if (arguments.text) {
+        text = *arguments.text;
+    } else if (arguments.file) {
+        if (const std::string why = unreadable(*arguments.file); !why.empty()) {
+            error = "cookie file " + quoted(*arguments.file) + " " + why;
+            return std::nullopt;
+        }
+        std::ifstream in(pathOf(*arguments.file), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (text.starts_with("\xEF\xBB\xBF"))
+            text.erase(0, 3);
+    } else {
+        error = "no cookie: give --cookie TEXT or --cookie-file FILE with the cookie of a browser "
+                "logged in to the index service";
+        return std::nullopt;
+    }
+    if (cookieLine(text).empty()) {
+        error = arguments.text ? "the cookie given with --cookie is empty"
+                               : "cookie file " + quoted(*arguments.file) + " holds no cookie";
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<std::string> serviceBase(const std::string& endpoint, std::string& error) {
+    const std::string base =
+        normalizedServiceBase(endpoint.empty() ? kIndexServiceBase : std::string_view(endpoint));
+    if (base.empty()) {
+        error = "unusable --endpoint " + quoted(endpoint) +
+                ": give an http or https address such as http://127.0.0.1:8765";
+        return std::nullopt;
+    }
+    return base;
+}
+
+std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& settings) {
+    if (const std::string why = unreadable(arguments.keywords); !why.empty())
+        return "keyword file " + quoted(arguments.keywords) + " " + why;
+    settings.keywords = arguments.keywords;
+
+    std::string error;
+    const auto cookie = readCookie(arguments.cookie, error);
+    if (!cookie)
+        return error;
+    settings.cookie = *cookie;
+
+    constexpr std::array<int, 3> kDays = {7, 30, 365};
+    const auto day = std::find_if(kDays.begin(), kDays.end(), [&](int days) {
+        return arguments.period == std::to_string(days);
+    });
+    if (day == kDays.end())
+        return "unknown --period " + quoted(arguments.period) + ": choose 7, 30 or 365 (days)";
+    settings.periodIndex = static_cast<int>(day - kDays.begin());
+    settings.periodDays = *day;
+
+    const int threads = isWholeNumber(arguments.threads) ? std::stoi(arguments.threads) : 0;
+    if (threads < 1 || threads > kMaxThreads)
+        return "--threads " + quoted(arguments.threads) + " is not a whole number from 1 to " +
+               std::to_string(kMaxThreads);
+    settings.threads = threads;
+
+    const auto base = serviceBase(arguments.endpoint, error);
+    if (!base)
+        return error;
+    settings.base = *base;
+
+    const std::string extension = lowerExtension(arguments.output);
+    if (extension != ".txt" && extension != ".csv" && extension != ".xls" && extension != ".xlsx")
+        return "output " + quoted(arguments.output) +
+               " has no known extension: end it in .txt, .csv, .xls or .xlsx";
+    const fs::path output = pathOf(arguments.output);
+    std::error_code ec;
+    if (fs::is_directory(output, ec))
+        return "output " + quoted(arguments.output) + " is a folder";
+    if (fs::equivalent(output, pathOf(arguments.keywords), ec))
+        return "output " + quoted(arguments.output) + " is the keyword file itself";
+    const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+    if (const std::string why = unwritableFolder(folder); !why.empty())
+        return "output folder " + quoted(folder.string()) + " " + why;
+    settings.output = arguments.output;
+    return {};
+}
+
+} // namespace corvanta::cli

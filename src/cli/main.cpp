@@ -1,0 +1,128 @@
+// corvanta-cli: the batch mode, a front end over the same core engine as the window.
+#include "cli/BatchCommands.h"
+#include "cli/QueryArguments.h"
+#include "query/IndexService.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+using namespace corvanta;
+using namespace corvanta::cli;
+
+namespace {
+
+struct CookieOptions {
+    std::string text;
+    std::string file;
+    CLI::Option* textOption = nullptr;
+    CLI::Option* fileOption = nullptr;
+
+    void add(CLI::App& command) {
+        textOption = command
+                         .add_option("--cookie", text,
+                                     "the Cookie header of a browser logged in to the index "
+                                     "service (line breaks are joined)")
+                         ->type_name("TEXT");
+        fileOption = command
+                         .add_option("--cookie-file", file,
+                                     "a file holding that cookie (keeps it out of the process "
+                                     "list and the shell history)")
+                         ->type_name("FILE");
+        textOption->excludes(fileOption);
+    }
+    CookieArguments arguments() const {
+        CookieArguments result;
+        if (textOption->count() > 0)
+            result.text = text;
+        if (fileOption->count() > 0)
+            result.file = file;
+        return result;
+    }
+};
+
+int fail(const std::string& message) {
+    std::cerr << "corvanta-cli: " << message << std::endl;
+    return ExitBadInput;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Corvanta batch mode: the search-index averages of every keyword of a file.\n"
+                 "Exit codes: 0 every row succeeded, 1 some rows failed, 2 bad usage or input, "
+                 "3 the output could not be written, 130 stopped by Ctrl-C.",
+                 "corvanta-cli"};
+    app.set_version_flag("--version", std::string("corvanta-cli ") + CORVANTA_VERSION);
+    app.require_subcommand(1);
+
+    QueryArguments query;
+    CookieOptions queryCookie;
+    CLI::App* queryCommand =
+        app.add_subcommand("query", "query every keyword of a file and write the results to OUT");
+    queryCommand
+        ->add_option("KEYWORDS", query.keywords,
+                     "keyword file: one keyword per line (UTF-8, UTF-16 or GB18030)")
+        ->type_name("FILE")
+        ->required();
+    queryCommand
+        ->add_option("-o,--output", query.output,
+                     "OUT: .txt, .csv, .xls or .xlsx, written by its extension")
+        ->type_name("OUT")
+        ->required();
+    queryCookie.add(*queryCommand);
+    queryCommand->add_option("--period", query.period, "days averaged: 7, 30 or 365")
+        ->type_name("DAYS")
+        ->capture_default_str();
+    queryCommand->add_option("--threads", query.threads, "requests at once, 1 to 100")
+        ->type_name("N")
+        ->capture_default_str();
+    queryCommand
+        ->add_option("--endpoint", query.endpoint,
+                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
+    queryCommand
+        ->add_option("--progress-every", query.progressEvery,
+                     "seconds between progress lines when standard error is not a "
+                     "terminal; 0: none")
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    queryCommand->add_flag("--table", query.table,
+                           "print the results table on standard output even when it is not a "
+                           "terminal");
+
+    std::string cookieEndpoint;
+    CookieOptions testCookie;
+    CLI::App* testCommand =
+        app.add_subcommand("test-cookie", "ask the index service whether a cookie is logged in");
+    testCookie.add(*testCommand);
+    testCommand
+        ->add_option("--endpoint", cookieEndpoint,
+                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e); // --help, --version
+    } catch (const CLI::ParseError& e) {
+        return fail(std::string(e.what()) + " (see corvanta-cli --help)");
+    }
+
+    if (queryCommand->parsed()) {
+        query.cookie = queryCookie.arguments();
+        QuerySettings settings;
+        if (const std::string error = checkQueryArguments(query, settings); !error.empty())
+            return fail(error);
+        return runQueryCommand(settings, ReportOptions{query.progressEvery, query.table});
+    }
+
+    std::string error;
+    const auto base = serviceBase(cookieEndpoint, error);
+    if (!base)
+        return fail(error);
+    const auto cookie = readCookie(testCookie.arguments(), error);
+    if (!cookie)
+        return fail(error);
+    return runTestCookieCommand(*base, *cookie);
+}

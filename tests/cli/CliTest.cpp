@@ -1,0 +1,544 @@
+#include "CliRunner.h"
+#include "FakeIndexService.h"
+#include "core/ExportCommand.h"
+#include "core/ResultsTable.h"
+#include "export/ExportTestSupport.h"
+#include "util/Platform.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace corvanta {
+namespace {
+
+using fake::FakeIndexService;
+using test::CliProcess;
+using test::CliResult;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kCookie = "BDUSS=corvanta-demo";
+const std::string kNotQueried = "\xE6\x9C\xAA\xE6\x9F\xA5\xE8\xAF\xA2"; // 未查询
+
+// Keywords as a user's file holds them: Chinese, a blank inside, CR LF line ends.
+const std::vector<std::string> kKeywords = {
+    "\xE6\x89\x8B\xE6\x9C\xBA",                                     // 手机
+    "\xE7\xAC\x94\xE8\xAE\xB0\xE6\x9C\xAC\xE7\x94\xB5\xE8\x84\x91", // 笔记本电脑
+    "iphone 15",
+    "python",
+    "mbti\xE6\xB5\x8B\xE8\xAF\x95", // mbti测试
+};
+
+std::string lines(const std::vector<std::string>& keywords, const std::string& end = "\r\n") {
+    std::string text;
+    for (const auto& keyword : keywords)
+        text += keyword + end;
+    return text;
+}
+
+std::vector<std::string> numbered(int count, const std::string& prefix = "kw") {
+    std::vector<std::string> keywords;
+    for (int i = 0; i < count; ++i)
+        keywords.push_back(prefix + std::to_string(i));
+    return keywords;
+}
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t pos = text.find(part); pos != std::string::npos;
+         pos = text.find(part, pos + part.size()))
+        ++n;
+    return n;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        result.push_back(line);
+        start = end + 1;
+    }
+    return result;
+}
+
+// A .txt or .csv export as UTF-8 lines of fields (the files are in the legacy code page).
+std::vector<std::vector<std::string>> readTextExport(const std::string& path) {
+    const auto utf8 =
+        platform::convertCharset(test::readText(path), platform::legacyCharset, "UTF-8");
+    std::vector<std::vector<std::string>> rows;
+    if (!utf8)
+        return rows;
+    for (const std::string& line : splitLines(*utf8)) {
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1)
+            fields.push_back(line.substr(start, bar - start));
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// The values a spreadsheet reader sees in a workbook: cell -> value.
+std::map<std::string, std::string> workbookValues(const std::string& path) {
+    std::map<std::string, std::string> values;
+    for (const auto& [key, value] : test::readWorkbook(path))
+        if (key.ends_with(".value"))
+            values[key.substr(0, key.size() - 6)] = value;
+    return values;
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device seed;
+        folder_ = fs::temp_directory_path() /
+                  ("corvanta-cli-" + std::to_string(seed()) + "-" + std::to_string(seed()));
+        fs::create_directories(folder_);
+        ASSERT_TRUE(service.start()) << service.lastError();
+    }
+    void TearDown() override {
+        service.stop();
+        std::error_code ec;
+        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(folder_, ec);
+    }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    std::string file(const std::string& name, const std::string& bytes) const {
+        std::ofstream(folder_ / name, std::ios::binary) << bytes;
+        return path(name);
+    }
+    std::string keywordFile(const std::vector<std::string>& keywords = kKeywords) const {
+        return file("keywords.txt", lines(keywords));
+    }
+
+    // `query KEYWORDS -o OUT` with the demo cookie and the fake service unless `more` gives
+    // a cookie or an endpoint of its own, then `more`.
+    std::vector<std::string> queryArgs(const std::string& keywords, const std::string& out,
+                                       std::vector<std::string> more = {}) const {
+        std::vector<std::string> args = {"query", keywords, "-o", out};
+        const auto given = [&](const char* option) {
+            return std::find(more.begin(), more.end(), option) != more.end();
+        };
+        if (!given("--cookie") && !given("--cookie-file"))
+            args.insert(args.end(), {"--cookie", kCookie});
+        if (!given("--endpoint"))
+            args.insert(args.end(), {"--endpoint", service.baseUrl()});
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+
+    CliResult run(const std::vector<std::string>& args) const { return cli().run(args); }
+    CliProcess cli() const { return CliProcess(folder_); }
+
+    // The table the window would export for these keywords when every query succeeded.
+    std::unique_ptr<ResultsTable> expectedTable(const std::vector<std::string>& keywords,
+                                                int days) const {
+        auto table = std::make_unique<ResultsTable>();
+        table->appendKeywords(keywords);
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const auto averages =
+                FakeIndexService::expectedAverages(keywords[static_cast<std::size_t>(row)], days);
+            QueryOutcome outcome;
+            outcome.status = QueryStatus::Ok;
+            outcome.pc = std::to_string(averages.pc);
+            outcome.mobile = std::to_string(averages.wise);
+            outcome.overall = std::to_string(averages.all);
+            table->setOutcome(row, outcome);
+        }
+        return table;
+    }
+
+    // Checks one exported row: the keyword's averages, or the not-queried mark.
+    static bool isFetchedOrNotQueried(const std::vector<std::string>& fields, int days) {
+        if (fields.size() != 4)
+            return false;
+        if (fields[1] == kNotQueried)
+            return fields[2] == kNotQueried && fields[3] == kNotQueried;
+        const auto averages = FakeIndexService::expectedAverages(fields[0], days);
+        return fields[1] == std::to_string(averages.pc) &&
+               fields[2] == std::to_string(averages.wise) &&
+               fields[3] == std::to_string(averages.all);
+    }
+
+    fs::path folder_;
+    FakeIndexService service;
+};
+
+// The output holds what the window's export writes for the same results, in every format.
+TEST_F(CliTest, EveryOutputFormatHoldsTheFetchedAverages) {
+    const std::string keywords = keywordFile();
+    for (const std::string period : {"7", "30", "365"}) {
+        const auto expected = expectedTable(kKeywords, std::stoi(period));
+        for (const std::string extension : {".txt", ".csv", ".xlsx", ".xls", ".XLSX"}) {
+            SCOPED_TRACE(period + " days, " + extension);
+            const bool workbook = extension != ".txt" && extension != ".csv";
+            if (workbook && period != "30")
+                continue; // the workbook reader is slow to start; one period shows the format
+            const std::string out = path("results" + period + extension);
+            const CliResult r = run(queryArgs(keywords, out, {"--period", period}));
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_TRUE(r.out.empty()) << "no table unless standard output is a terminal";
+            EXPECT_NE(r.err.find("done: 5 rows, 5 succeeded, 0 failed"), std::string::npos)
+                << r.err;
+            const std::string reference = path("reference" + period + extension);
+            ASSERT_TRUE(exportResults(*expected, reference).ok);
+            if (!workbook) {
+                EXPECT_EQ(test::readText(out), test::readText(reference));
+                continue;
+            }
+            const auto values = workbookValues(out);
+            EXPECT_EQ(values, workbookValues(reference));
+            const auto a2 = std::find_if(values.begin(), values.end(),
+                                         [](const auto& v) { return v.first.ends_with("!A2"); });
+            ASSERT_NE(a2, values.end());
+            EXPECT_EQ(a2->second, kKeywords[0]);
+        }
+    }
+}
+
+// Exit code 1 as soon as one row failed; the summary counts every mark and says what to do.
+TEST_F(CliTest, FailedRowsAreMarkedCountedAndEndWithExitCodeOne) {
+    struct Case {
+        const char* name;
+        fake::Fault fault;
+        std::string cookie;
+        std::set<std::string> unknown;
+        std::string summary;
+        std::string advice;
+    };
+    const Case cases[] = {
+        {"two unknown keywords",
+         fake::Fault::None,
+         kCookie,
+         {"python", "iphone 15"},
+         "5 rows, 3 succeeded, 2 failed (cookie无效 0, 请求受限 0, 失败 2, 未查询 0)",
+         ""},
+        {"refused cookie",
+         fake::Fault::None,
+         "BDUSS=stale",
+         {},
+         "5 rows, 0 succeeded, 5 failed (cookie无效 5, 请求受限 0, 失败 0, 未查询 0)",
+         "log in again"},
+        {"request block",
+         fake::Fault::RateLimited,
+         kCookie,
+         {},
+         "5 rows, 0 succeeded, 5 failed (cookie无效 0, 请求受限 5, 失败 0, 未查询 0)",
+         "fewer --threads"},
+        {"server error",
+         fake::Fault::ServerError,
+         kCookie,
+         {},
+         "5 rows, 0 succeeded, 5 failed (cookie无效 0, 请求受限 0, 失败 5, 未查询 0)",
+         ""},
+    };
+    const std::string keywords = keywordFile();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        service.setFault(c.fault);
+        service.setUnknownKeywords(c.unknown);
+        const std::string out = path("out.csv");
+        const CliResult r = run(queryArgs(keywords, out, {"--cookie", c.cookie}));
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.advice), std::string::npos) << r.err;
+        const auto rows = readTextExport(out);
+        ASSERT_EQ(rows.size(), kKeywords.size());
+        int marked = 0;
+        for (const auto& row : rows) {
+            ASSERT_EQ(row.size(), 4u);
+            const bool failed = !std::isdigit(static_cast<unsigned char>(row[1].front()));
+            marked += failed;
+            if (failed) {
+                EXPECT_TRUE(row[1] == row[2] && row[2] == row[3]) << "a mark in every value cell";
+            }
+        }
+        EXPECT_EQ(marked, c.unknown.empty() ? 5 : static_cast<int>(c.unknown.size()));
+    }
+}
+
+// Every bad input ends with one line on standard error and exit code 2, before any request
+// and without touching the output.
+TEST_F(CliTest, BadInputIsRefusedInOneLineBeforeAnyRequest) {
+    const std::string keywords = keywordFile();
+    const std::string out = path("out.xlsx");
+    file("empty.txt", "");
+    file("blank-cookie.txt", " \r\n\n");
+    file("not-a-folder", "x");
+    fs::create_directories(folder_ / "a-folder.csv");
+    const std::string missing = path("missing.txt");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {queryArgs(missing, out), "keyword file '" + missing + "' does not exist"},
+        {queryArgs(path("a-folder.csv"), out), "is a folder, not a file"},
+        {queryArgs(path("empty.txt"), out), "holds no keywords"},
+        {{"query", keywords, "-o", out, "--endpoint", service.baseUrl()},
+         "no cookie: give --cookie"},
+        {queryArgs(keywords, out, {"--cookie", " "}), "the cookie given with --cookie is empty"},
+        {queryArgs(keywords, out, {"--cookie-file", missing}),
+         "cookie file '" + missing + "' does not exist"},
+        {queryArgs(keywords, out, {"--cookie-file", path("blank-cookie.txt")}), "holds no cookie"},
+        {{"query", keywords, "-o", out, "--cookie", kCookie, "--cookie-file", keywords},
+         "--cookie excludes --cookie-file"},
+        {queryArgs(keywords, out, {"--period", "14"}),
+         "unknown --period '14': choose 7, 30 or 365"},
+        {queryArgs(keywords, out, {"--period", ""}), "unknown --period ''"},
+        {queryArgs(keywords, out, {"--threads", "0"}),
+         "--threads '0' is not a whole number from 1 to 100"},
+        {queryArgs(keywords, out, {"--threads", "-3"}), "--threads '-3' is not a whole number"},
+        {queryArgs(keywords, out, {"--threads", "abc"}), "--threads 'abc' is not a whole number"},
+        {queryArgs(keywords, out, {"--threads", "1.5"}), "--threads '1.5' is not a whole number"},
+        {queryArgs(keywords, out, {"--threads", "101"}), "--threads '101' is not a whole number"},
+        {queryArgs(keywords, out, {"--threads", "99999999999"}), "is not a whole number"},
+        {queryArgs(keywords, out, {"--endpoint", "ftp://127.0.0.1"}), "unusable --endpoint"},
+        {queryArgs(keywords, path("out.doc")), "has no known extension"},
+        {queryArgs(keywords, path("out")), "has no known extension"},
+        {queryArgs(keywords, path("no-such-folder/out.csv")),
+         "output folder '" + path("no-such-folder") + "' does not exist"},
+        {queryArgs(keywords, path("not-a-folder/out.csv")), "is not a folder"},
+        {queryArgs(keywords, path("a-folder.csv")),
+         "output '" + path("a-folder.csv") + "' is a folder"},
+        {queryArgs(keywords, keywords), "is the keyword file itself"},
+        {{}, "A subcommand is required"},
+        {{"query", keywords, "--cookie", kCookie}, "--output is required"},
+        {queryArgs(keywords, out, {"--no-such-option"}), "see corvanta-cli --help"},
+        {queryArgs(keywords, out, {"--progress-every", "-1"}), "--progress-every"},
+        {{"test-cookie", "--endpoint", service.baseUrl()}, "no cookie"},
+        {{"test-cookie", "--cookie", kCookie, "--endpoint", "localhost"}, "unusable --endpoint"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& arg : c.args)
+            shown += arg + " ";
+        SCOPED_TRACE(shown);
+        const CliResult r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(countOf(r.err, "\n"), 1) << r.err;
+        EXPECT_TRUE(r.err.starts_with("corvanta-cli: ")) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_FALSE(fs::exists(out));
+    }
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_EQ(test::readText(keywords), lines(kKeywords)) << "the keyword file is untouched";
+}
+
+// Files and folders without permission; a root user has every permission, so the cases are
+// checked only where the permission really is missing.
+TEST_F(CliTest, UnreadableAndUnwritablePlacesAreRefused) {
+    const std::string keywords = keywordFile();
+    const std::string locked = file("locked.txt", "kw\n");
+    fs::permissions(locked, fs::perms::none);
+    fs::create_directories(folder_ / "read-only");
+    fs::permissions(folder_ / "read-only", fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(path("read-only/probe")).is_open() || std::ifstream(locked).is_open())
+        GTEST_SKIP() << "running with every permission (root)";
+    CliResult r = run(queryArgs(locked, path("out.csv")));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("keyword file '" + locked + "' cannot be opened"), std::string::npos)
+        << r.err;
+    r = run(queryArgs(keywords, path("read-only/out.csv")));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("does not take new files"), std::string::npos) << r.err;
+    EXPECT_TRUE(service.requests().empty());
+}
+
+// Off a terminal, progress is a plain line every few seconds (here a fifth of a second), never
+// a bar redrawn with carriage returns.
+TEST_F(CliTest, ProgressIsAPlainLineEveryFewSecondsOffATerminal) {
+    service.setLatencyMs(100);
+    const std::string keywords = keywordFile(numbered(20));
+    CliResult r =
+        run(queryArgs(keywords, path("out.txt"), {"--threads", "2", "--progress-every", "0.2"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    const auto errLines = splitLines(r.err);
+    ASSERT_GE(errLines.size(), 4u) << r.err;
+    EXPECT_EQ(errLines.front(), "querying 20 keywords (7 days, 2 threads) at " + service.baseUrl());
+    int progressLines = 0;
+    int lastDone = -1;
+    for (const auto& line : errLines) {
+        if (!line.starts_with("progress: "))
+            continue;
+        ++progressLines;
+        const int done = std::atoi(line.c_str() + 10);
+        EXPECT_GE(done, lastDone) << line;
+        lastDone = done;
+        EXPECT_NE(line.find("/20 rows ("), std::string::npos) << line;
+        EXPECT_NE(line.find(" failed, "), std::string::npos) << line;
+        EXPECT_NE(line.find(" rows/s, "), std::string::npos) << line;
+        EXPECT_TRUE(line.ends_with(" left")) << line;
+    }
+    EXPECT_GE(progressLines, 2) << r.err;
+    EXPECT_NE(r.err.find("done: 20 rows, 20 succeeded, 0 failed"), std::string::npos);
+    EXPECT_NE(r.err.find("wrote " + path("out.txt")), std::string::npos);
+
+    service.setLatencyMs(0);
+    r = run(queryArgs(keywords, path("out.txt"), {"--threads", "2", "--progress-every", "0"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("progress: "), std::string::npos) << r.err;
+}
+
+// Ctrl-C during a run: nothing more is sent, the output holds every fetched row and marks
+// the others as not queried.
+TEST_F(CliTest, CtrlCWritesWhatWasFetchedAndMarksTheRest) {
+    service.setLatencyMs(200);
+    const std::vector<std::string> words = numbered(40);
+    const std::string out = path("partial.csv");
+    const CliProcess process = cli();
+    process.start(queryArgs(keywordFile(words), out, {"--threads", "2"}));
+    ASSERT_TRUE(service.waitForRequests(6, 20s)); // at least four rows are done
+    ASSERT_TRUE(process.signal("INT"));
+    ASSERT_TRUE(process.waitForError(
+        [](const std::string& err) {
+            return err.find("interrupted: stopping") != std::string::npos;
+        },
+        20s));
+    const std::size_t sentBeforeStop = service.requests().size();
+    const auto r = process.wait(20s);
+    ASSERT_TRUE(r) << "still running after Ctrl-C";
+    EXPECT_EQ(r->exitCode, 130) << r->err;
+    // At most the two workers' next requests, started as the stop was announced.
+    EXPECT_LE(service.requests().size(), sentBeforeStop + 2) << "requests went on after Ctrl-C";
+
+    const auto rows = readTextExport(out);
+    ASSERT_EQ(rows.size(), words.size());
+    int fetched = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at(0), words[i]);
+        EXPECT_TRUE(isFetchedOrNotQueried(rows[i], 7)) << rows[i].at(0) << " " << rows[i].at(1);
+        fetched += rows[i].at(1) != kNotQueried;
+    }
+    EXPECT_GE(fetched, 4);
+    EXPECT_LT(fetched, 40);
+    EXPECT_NE(r->err.find("interrupted: stopping"), std::string::npos) << r->err;
+    EXPECT_NE(r->err.find("stopped: 40 rows, " + std::to_string(fetched) + " succeeded, " +
+                          std::to_string(40 - fetched) +
+                          " failed (cookie无效 0, 请求受限 0, "
+                          "失败 0, 未查询 " +
+                          std::to_string(40 - fetched) + ")"),
+              std::string::npos)
+        << r->err;
+    EXPECT_NE(r->err.find("wrote " + out), std::string::npos);
+}
+
+// Requests that hang are aborted by Ctrl-C, not waited for until their time-out (30 s).
+TEST_F(CliTest, CtrlCAbortsRequestsInFlight) {
+    fake::FaultConfig stall;
+    stall.fault = fake::Fault::StallBeforeHeaders; // until the service stops
+    service.setFault(stall);
+    const std::string out = path("stalled.xlsx");
+    for (const std::string signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        service.clearRequests();
+        fs::remove(out);
+        const CliProcess process = cli();
+        process.start(queryArgs(keywordFile(numbered(10)), out, {"--threads", "3"}));
+        ASSERT_TRUE(service.waitForRequests(3, 20s));
+        ASSERT_TRUE(process.signal(signal));
+        const auto r = process.wait(15s);
+        ASSERT_TRUE(r) << "Ctrl-C waited for the stalled requests";
+        EXPECT_EQ(r->exitCode, 130) << r->err;
+        const auto values = workbookValues(out);
+        int marks = 0;
+        for (const auto& [cell, value] : values)
+            marks += value == kNotQueried;
+        EXPECT_EQ(marks, 30) << "three marks on each of the ten rows";
+    }
+}
+
+// When the output cannot be written at the end, the results still reach the user: the table
+// goes to standard output and the exit code says the file is missing.
+TEST_F(CliTest, AnOutputThatCannotBeWrittenIsReportedAndTheTableShown) {
+    service.setLatencyMs(150);
+    fs::create_directories(folder_ / "gone");
+    const std::string out = path("gone/out.xlsx");
+    const CliProcess process = cli();
+    process.start(queryArgs(keywordFile(), out, {"--threads", "1"}));
+    ASSERT_TRUE(service.waitForRequests(1, 20s));
+    fs::remove_all(folder_ / "gone");
+    const auto r = process.wait(20s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->exitCode, 3) << r->err;
+    EXPECT_NE(r->err.find("could not write '" + out + "'"), std::string::npos) << r->err;
+    for (const auto& keyword : kKeywords)
+        EXPECT_NE(r->out.find(keyword), std::string::npos) << r->out;
+    const auto averages = FakeIndexService::expectedAverages(kKeywords[1], 7);
+    EXPECT_NE(r->out.find(std::to_string(averages.all)), std::string::npos) << r->out;
+}
+
+// --table prints the results on standard output; a keyword's control characters do not get
+// through to the terminal.
+TEST_F(CliTest, TheResultsTableOnStandardOutput) {
+    std::vector<std::string> words = kKeywords;
+    words.push_back("red\x1b[31mtext");
+    const CliResult r = run(queryArgs(keywordFile(words), path("out.txt"), {"--table"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto tableLines = splitLines(r.out);
+    ASSERT_EQ(tableLines.size(), words.size() + 1) << r.out;
+    EXPECT_NE(tableLines[0].find("关键词"), std::string::npos);
+    for (std::size_t i = 0; i < kKeywords.size(); ++i) {
+        const auto averages = FakeIndexService::expectedAverages(kKeywords[i], 7);
+        const std::string& line = tableLines[i + 1];
+        EXPECT_TRUE(line.find(kKeywords[i]) != std::string::npos &&
+                    line.ends_with(std::to_string(averages.all)))
+            << line;
+    }
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("red\xEF\xBF\xBD[31mtext"), std::string::npos);
+}
+
+TEST_F(CliTest, TestCookieSaysWhatTheServiceSays) {
+    const std::string pasted = file("cookie.txt", "\xEF\xBB\xBF"
+                                                  "BAIDUID=x;\r\n" +
+                                                      kCookie + "\r\n");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--cookie", kCookie}, 0, "验证成功，可以使用该cookie进行查询\n"},
+        {{"--cookie-file", pasted}, 0, "验证成功，可以使用该cookie进行查询\n"},
+        {{"--cookie", "BDUSS=stale"}, 1, "当前cookie无效，请更换！\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"test-cookie", "--endpoint", service.baseUrl()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliResult r = run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
+        EXPECT_EQ(r.out, c.message) << c.args.back();
+    }
+    const std::string base = service.baseUrl();
+    service.stop();
+    const CliResult r = run({"test-cookie", "--endpoint", base, "--cookie", kCookie});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.starts_with("无法验证cookie：")) << r.out;
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    CliResult r = run({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "corvanta-cli " CORVANTA_TEST_VERSION "\n");
+    r = run({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* part : {"query", "test-cookie", "Exit codes"})
+        EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+    r = run({"query", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* part : {"--cookie-file", "--period", "--threads", "--endpoint", "--output"})
+        EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+}
+
+} // namespace
+} // namespace corvanta
