@@ -2,6 +2,7 @@
 
 #include "core/ResultsTable.h"
 #include "query/QueryText.h"
+#include "util/Platform.h"
 
 #include <algorithm>
 #include <chrono>
@@ -64,6 +65,11 @@ struct QueryEngine::State {
     }
 
     void runTask(int row, Period period) {
+        static thread_local bool lowered = false;
+        if (!lowered) {
+            platform::lowerCurrentThreadPriority();
+            lowered = true;
+        }
         {
             std::lock_guard lock(mutex);
             ++running;

@@ -58,6 +58,10 @@ bool userMayWrite(const std::string& path);
 // False, and `body` not run, when no thread could be started.
 bool startThread(std::function<void()> body, std::size_t stackSize);
 
+// Lowers the calling thread's scheduling priority a step below normal, so that background
+// work (requests, their parsing) always leaves the window's thread room to run.
+void lowerCurrentThreadPriority();
+
 // The standard streams a console program writes to.
 enum class StandardStream { Output, Error };
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -216,6 +217,14 @@ bool startThread(std::function<void()> body, std::size_t stackSize) {
         return false;
     }
     return true;
+}
+
+void lowerCurrentThreadPriority() {
+    // On Linux a thread's nice value is its own: raise it for this thread only.
+    errno = 0;
+    const int now = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    if (errno == 0 && now < 5)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
 }
 
 bool isTerminal(StandardStream stream) {
