@@ -13,6 +13,7 @@
 #include <deque>
 #include <httplib.h>
 #include <list>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -193,6 +194,49 @@ struct FakeIndexService::Impl {
     std::atomic<int> boundPort{0};
     std::thread acceptThread;
     std::atomic<int> connectionSerial{0};
+    // The account rules and what they have seen.
+    mutable std::mutex accountMu;
+    AccountRules accountRules;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> recentByCookie;
+    std::map<std::string, int> usedByCookie;
+    std::map<std::string, int> failuresByWord;
+    std::atomic<int> blocked{0}, expired{0}, transient{0};
+
+    // The answer the account rules give a request, if any: 503, 10000 or 10001.
+    std::optional<int> accountAnswer(const httplib::Request& req) {
+        std::lock_guard lock(accountMu);
+        const AccountRules& r = accountRules;
+        if (r.transientShare > 0) {
+            const std::string word = req.get_param_value("word");
+            if (static_cast<double>(fnv1a(word) % 10000) < r.transientShare * 10000 &&
+                failuresByWord[word] < r.transientRepeats) {
+                ++failuresByWord[word];
+                ++transient;
+                return 503;
+            }
+        }
+        const std::string cookie = req.get_header_value("Cookie");
+        const int used = ++usedByCookie[cookie];
+        for (const auto& [key, limit] : r.expireAfter) {
+            if (limit > 0 && cookie.find(key) != std::string::npos && used > limit) {
+                ++expired;
+                return 10000;
+            }
+        }
+        if (r.requestsPerSecond > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            auto& recent = recentByCookie[cookie];
+            while (!recent.empty() && now - recent.front() >= std::chrono::seconds(1))
+                recent.pop_front();
+            recent.push_back(now);
+            if (static_cast<int>(recent.size()) > r.requestsPerSecond) {
+                ++blocked;
+                return 10001;
+            }
+        }
+        return std::nullopt;
+    }
+
     std::atomic<int> answering{0};     // requests being answered right now
     std::atomic<int> mostAnswering{0}; // the most at once since the last reset
 
@@ -842,6 +886,14 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
         break;
     }
 
+    if (const std::optional<int> status = accountAnswer(req)) {
+        if (*status == 503) {
+            res.status = 503;
+            return res.set_content("<html><body><h1>503 Service Unavailable</h1></body></html>",
+                                   "text/html");
+        }
+        return res.set_content(errorAnswerJson(*status), json);
+    }
     if (!cookieAccepted(req, cfg.acceptedCookie))
         return res.set_content(errorAnswerJson(10000), json);
     if (f.fault == Fault::RateLimited)
@@ -999,6 +1051,23 @@ void FakeIndexService::setAllowConnect(bool allow) {
 std::vector<RecordedRequest> FakeIndexService::requests() const {
     std::lock_guard lock(impl_->recordMu);
     return impl_->recorded;
+}
+
+void FakeIndexService::setAccountRules(AccountRules rules) {
+    std::lock_guard lock(impl_->accountMu);
+    impl_->accountRules = std::move(rules);
+}
+
+int FakeIndexService::blockedAnswers() const {
+    return impl_->blocked.load();
+}
+
+int FakeIndexService::expiredAnswers() const {
+    return impl_->expired.load();
+}
+
+int FakeIndexService::transientAnswers() const {
+    return impl_->transient.load();
 }
 
 int FakeIndexService::mostConcurrentAnswers() const {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -85,6 +86,21 @@ struct FaultConfig {
     std::string pageBody; // when not empty, sent verbatim instead of the generated page
 };
 
+// How the service treats each account, known by the request's Cookie header: limits that
+// long runs meet. Zero switches a rule off.
+struct AccountRules {
+    // More index requests than this from one cookie within any second: status 10001.
+    int requestsPerSecond = 0;
+    // A cookie whose text holds the key is logged out (status 10000) after that many
+    // index requests.
+    std::map<std::string, int> expireAfter;
+    // This share (0 to 1) of the keywords, chosen by a hash of the keyword, gets a 503 page
+    // for its first transientRepeats index requests, before any other rule: a failure that
+    // a retry overcomes.
+    double transientShare = 0;
+    int transientRepeats = 1;
+};
+
 // A stand-in for the index service, for tests, benchmarks and demos. It listens on
 // 127.0.0.1, records every request byte for byte and answers like the service, or with
 // configured faults, scripted raw bytes, proxy behaviour and authentication challenges.
@@ -142,6 +158,12 @@ public:
     void setFault(Fault fault);
     void setFault(FaultConfig config);
     FaultConfig fault() const;
+    void setAccountRules(AccountRules rules);
+    // Answers given under the account rules since the start: 10001 blocks, 10000 for an
+    // expired cookie, 503 transient failures.
+    int blockedAnswers() const;
+    int expiredAnswers() const;
+    int transientAnswers() const;
     // Keywords (UTF-8) answered with status 10002.
     void setUnknownKeywords(std::set<std::string> keywords);
 

@@ -55,6 +55,12 @@ void usage() {
                  "  --charset NAME        charset of meta-charset-page (default gb2312)\n"
                  "  --server-auth U:P     require basic credentials at the service\n"
                  "  --proxy-auth U:P      require basic credentials at the proxy\n"
+                 "  --rate-limit N        more than N index requests a second from one cookie\n"
+                 "                        get status 10001 (request block)\n"
+                 "  --expire TEXT:M       a cookie holding TEXT is logged out (status 10000)\n"
+                 "                        after M index requests (repeatable)\n"
+                 "  --transient SHARE     that share (0-1) of the keywords gets a 503 page on\n"
+                 "                        its first request\n"
                  "  --quiet               do not print the requests\n";
 }
 
@@ -73,6 +79,7 @@ int main(int argc, char** argv) {
     std::set<std::string> unknown;
     std::string serverAuth, proxyAuth;
     bool quiet = false;
+    corvanta::fake::AccountRules accounts;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -134,6 +141,26 @@ int main(int argc, char** argv) {
             serverAuth = value();
         } else if (arg == "--proxy-auth") {
             proxyAuth = value();
+        } else if (arg == "--rate-limit") {
+            accounts.requestsPerSecond = static_cast<int>(number(0, 1000000));
+        } else if (arg == "--expire") {
+            const std::string rule = value();
+            const auto colon = rule.rfind(':');
+            long long after = 0;
+            if (colon == std::string::npos || colon == 0 ||
+                !parseInt(rule.substr(colon + 1).c_str(), after) || after < 1) {
+                std::cerr << "--expire takes COOKIE-TEXT:REQUESTS\n";
+                return 2;
+            }
+            accounts.expireAfter[rule.substr(0, colon)] = static_cast<int>(after);
+        } else if (arg == "--transient") {
+            char* end = nullptr;
+            const char* text = value();
+            accounts.transientShare = std::strtod(text, &end);
+            if (*end != '\0' || accounts.transientShare < 0 || accounts.transientShare > 1) {
+                std::cerr << "--transient takes a share from 0 to 1\n";
+                return 2;
+            }
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
@@ -152,6 +179,7 @@ int main(int argc, char** argv) {
     FakeIndexService service(options);
     service.setFault(fault);
     service.setUnknownKeywords(unknown);
+    service.setAccountRules(accounts);
     auto split = [](const std::string& pair) {
         const auto colon = pair.find(':');
         return std::make_pair(pair.substr(0, colon),

@@ -1,5 +1,6 @@
 #include "cli/BatchCommands.h"
 
+#include "cli/Journal.h"
 #include "cli/RunReport.h"
 #include "core/CookieTest.h"
 #include "core/ExportCommand.h"
@@ -10,6 +11,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 
@@ -38,11 +41,45 @@ private:
     const int period_;
 };
 
-// Wakes the waiting main thread when the run has finished.
+// Wakes the waiting main thread when the run has finished; writes each finished row to the
+// journal and tells of what happens to the cookies.
 class FinishSignal : public QueryEngineListener {
 public:
+    FinishSignal(const ResultsTable& table, Journal& journal, const QuerySettings& settings)
+        : table_(table), journal_(journal), settings_(settings) {}
+
     void rowsPosted(const RunProgress&) override {}
-    void rowDone(int, const RunProgress&) override {}
+    void rowDone(int row, const RunProgress&) override { journal_.write(table_, row); }
+    void cookieChanged(const CookieEvent& event) override {
+        std::lock_guard lock(mutex_);
+        std::cerr << "\r";
+        const std::string which = event.index < 0 ? std::string() : cookieName(event.index);
+        switch (event.kind) {
+        case CookieEvent::Kind::Refused:
+            std::cerr << which << " is not logged in (status 10000): not used again in this run; "
+                      << event.usable << " cookie(s) left" << std::endl;
+            break;
+        case CookieEvent::Kind::Blocked:
+            std::cerr << which << " got a request block (status 10001): "
+                      << (settings_.cooldownSeconds >= 0
+                              ? "resting " + std::to_string(settings_.cooldownSeconds) + " s"
+                              : std::string("not used again in this run"))
+                      << "; " << event.usable << " cookie(s) left" << std::endl;
+            if (!warnedOfBlock_) {
+                warnedOfBlock_ = true;
+                std::cerr << "warning: the service limits each account; a blocked account can "
+                             "stay blocked for hours or days. Lower --rate (public experience "
+                             "suggests about one request per 10-15 s per account) and --threads."
+                          << std::endl;
+            }
+            break;
+        case CookieEvent::Kind::NoneLeft:
+            std::cerr << "no usable cookie is left: nothing more is sent; the rows not done are "
+                         "marked "
+                      << statusMark(QueryStatus::NotQueried) << std::endl;
+            break;
+        }
+    }
     void runFinished(const RunProgress&) override {
         std::lock_guard lock(mutex_);
         finished_ = true;
@@ -54,6 +91,20 @@ public:
     }
 
 private:
+    // A cookie as the user knows it: never its text, which must not reach a log.
+    std::string cookieName(int index) const {
+        const std::size_t i = static_cast<std::size_t>(index);
+        if (settings_.cookies.size() == 1)
+            return "the cookie";
+        return "cookie " + std::to_string(index + 1) + " (line " +
+               std::to_string(i < settings_.cookieLines.size() ? settings_.cookieLines[i] : 0) +
+               " of the cookie file)";
+    }
+
+    const ResultsTable& table_;
+    Journal& journal_;
+    const QuerySettings& settings_;
+    bool warnedOfBlock_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;
     bool finished_ = false;
@@ -119,19 +170,63 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
                   << std::endl;
         return ExitBadInput;
     }
-    std::cerr << "querying " << imported.rows << " keywords (" << settings.periodDays << " days, "
-              << settings.threads << " threads) at " << settings.base << std::endl;
+
+    // A journal beside OUT lets a stopped run be resumed.
+    const std::string journalFile = journalPath(settings.output);
+    std::vector<int> rows;
+    if (settings.resume) {
+        const int restored = restoreFromJournal(journalFile, *table);
+        std::cerr << (restored > 0 ? "resuming: " + std::to_string(restored) +
+                                         " rows already have a value (from " + journalFile + ")"
+                                   : "nothing to resume in " + journalFile + "; querying every row")
+                  << std::endl;
+    } else if (std::ifstream(journalFile).is_open()) {
+        std::cerr << "note: " << journalFile
+                  << " is the journal of an unfinished run; starting afresh (--resume continues "
+                     "it)"
+                  << std::endl;
+    }
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (!table->rowState(row).queried)
+            rows.push_back(row);
+    Journal journal;
+    std::string journalError;
+    if (!journal.open(journalFile, settings.resume, journalError)) {
+        std::cerr << "corvanta-cli: " << journalError << std::endl;
+        return ExitNotWritten;
+    }
+
+    std::cerr << "querying " << rows.size() << " keywords (" << settings.periodDays << " days, "
+              << settings.threads << " threads";
+    if (settings.cookies.size() > 1)
+        std::cerr << ", " << settings.cookies.size() << " cookies in turn";
+    if (settings.rate > 0)
+        std::cerr << ", at most " << settings.rate << " requests/s per cookie";
+    if (settings.retries > 0)
+        std::cerr << ", " << settings.retries << " retries";
+    std::cerr << ") at " << settings.base << std::endl;
 
     auto inputs = std::make_shared<FixedInputs>(std::to_string(settings.threads), settings.cookie,
                                                 settings.periodIndex);
-    QueryEngine engine(table, inputs, QueryEngineOptions{settings.base, 0});
-    FinishSignal finish;
+    QueryEngineOptions options;
+    options.base = settings.base;
+    // Several cookies or a pace turn the cookies into a roster: a refused or blocked one is
+    // set aside and its rows go to the others.
+    if (settings.cookies.size() > 1 || settings.rate > 0 || settings.cooldownSeconds >= 0)
+        options.cookies = settings.cookies;
+    options.pacing.requestsPerSecond = settings.rate;
+    options.pacing.jitter = settings.rateJitter;
+    options.pacing.cooldownSeconds = settings.cooldownSeconds;
+    options.retries = settings.retries;
+    options.retryWaitMs = settings.retryWaitMs;
+    QueryEngine engine(table, inputs, options);
+    FinishSignal finish(*table, journal, settings);
     engine.setListener(&finish);
     ProgressView view(platform::isTerminal(platform::StandardStream::Error), report.progressEvery);
 
     bool interrupted = platform::interruptRequested();
     if (!interrupted)
-        engine.runQuery();
+        engine.runRows(rows);
     while (!interrupted && !finish.waitFor(kTick)) {
         interrupted = platform::interruptRequested();
         view.update(engine.progress(), secondsSince(start));
@@ -155,6 +250,13 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
     if (!written.ok || report.table || platform::isTerminal(platform::StandardStream::Output))
         std::cout << resultsTable(*table) << std::flush;
     std::cerr << summaryLine(counts, secondsSince(start), interrupted) << std::endl;
+    journal.close();
+    // A finished run needs no journal; a stopped one keeps it for --resume.
+    if (written.ok && !interrupted) {
+        std::error_code ec;
+        std::filesystem::remove(
+            std::filesystem::path(std::u8string(journalFile.begin(), journalFile.end())), ec);
+    }
     if (written.ok)
         std::cerr << "wrote " << settings.output << std::endl;
     else

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -103,6 +104,37 @@ std::optional<std::string> readCookie(const CookieArguments& arguments, std::str
     return text;
 }
 
+std::optional<std::vector<std::string>> readCookies(const CookieArguments& arguments,
+                                                    std::vector<int>& lines, std::string& error) {
+    const auto text = readCookie(arguments, error);
+    if (!text)
+        return std::nullopt;
+    std::vector<std::string> cookies;
+    lines.clear();
+    if (!arguments.file) {
+        cookies.push_back(cookieLine(*text));
+        lines.push_back(1);
+        return cookies;
+    }
+    std::size_t start = 0;
+    for (int number = 1; start <= text->size(); ++number) {
+        std::size_t end = text->find('\n', start);
+        if (end == std::string::npos)
+            end = text->size();
+        const std::string line = cookieLine(std::string_view(*text).substr(start, end - start));
+        if (!line.empty() && !line.starts_with('#')) {
+            cookies.push_back(line);
+            lines.push_back(number);
+        }
+        start = end + 1;
+    }
+    if (cookies.empty()) {
+        error = "cookie file " + quoted(*arguments.file) + " holds no cookie";
+        return std::nullopt;
+    }
+    return cookies;
+}
+
 std::optional<std::string> serviceBase(const std::string& endpoint, std::string& error) {
     const std::string base =
         normalizedServiceBase(endpoint.empty() ? kIndexServiceBase : std::string_view(endpoint));
@@ -120,10 +152,11 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
     settings.keywords = arguments.keywords;
 
     std::string error;
-    const auto cookie = readCookie(arguments.cookie, error);
-    if (!cookie)
+    const auto cookies = readCookies(arguments.cookie, settings.cookieLines, error);
+    if (!cookies)
         return error;
-    settings.cookie = *cookie;
+    settings.cookies = *cookies;
+    settings.cookie = cookies->front();
 
     constexpr std::array<int, 3> kDays = {7, 30, 365};
     const auto day = std::find_if(kDays.begin(), kDays.end(), [&](int days) {
@@ -139,6 +172,37 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
         return "--threads " + quoted(arguments.threads) + " is not a whole number from 1 to " +
                std::to_string(kMaxThreads);
     settings.threads = threads;
+
+    const auto number = [](const std::string& text, double& value) {
+        try {
+            std::size_t used = 0;
+            value = std::stod(text, &used);
+            return used == text.size() && std::isfinite(value);
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+    double value = 0;
+    if (!isWholeNumber(arguments.retries) || std::stoi(arguments.retries) > 100)
+        return "--retries " + quoted(arguments.retries) + " is not a whole number from 0 to 100";
+    settings.retries = std::stoi(arguments.retries);
+    if (!isWholeNumber(arguments.retryWait))
+        return "--retry-wait " + quoted(arguments.retryWait) + " is not a number of milliseconds";
+    settings.retryWaitMs = std::stoi(arguments.retryWait);
+    if (!number(arguments.rate, value) || value < 0)
+        return "--rate " + quoted(arguments.rate) +
+               " is not a number of requests per second (such as 0.1 or 18; 0: no limit)";
+    settings.rate = value;
+    if (!number(arguments.rateJitter, value) || value < 0 || value > 1)
+        return "--rate-jitter " + quoted(arguments.rateJitter) + " is not a share from 0 to 1";
+    settings.rateJitter = value;
+    settings.cooldownSeconds = -1;
+    if (arguments.cooldown) {
+        if (!isWholeNumber(*arguments.cooldown))
+            return "--cooldown " + quoted(*arguments.cooldown) + " is not a number of seconds";
+        settings.cooldownSeconds = std::stoi(*arguments.cooldown);
+    }
+    settings.resume = arguments.resume;
 
     const auto base = serviceBase(arguments.endpoint, error);
     if (!base)

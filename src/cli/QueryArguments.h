@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvanta::cli {
 
@@ -22,13 +23,28 @@ struct QueryArguments {
     std::string endpoint;       // empty: the real index service
     double progressEvery = 5.0; // seconds between progress lines off a terminal; 0: none
     bool table = false;         // the results table on standard output even off a terminal
+    // Long runs.
+    std::string retries = "0";           // further tries of a failed row
+    std::string retryWait = "1000";      // ms before the first retry
+    std::string rate = "0";              // requests per second per cookie; 0: no limit
+    std::string rateJitter = "0";        // 0 to 1
+    std::optional<std::string> cooldown; // seconds a blocked cookie rests; absent: for good
+    bool resume = false;                 // continue from OUT's journal
 };
 
 // What a run needs, checked.
 struct QuerySettings {
     std::string keywords;
     std::string output;
-    std::string cookie;
+    std::string cookie;               // the first (or only) cookie
+    std::vector<std::string> cookies; // every cookie, in the order given
+    std::vector<int> cookieLines;     // each cookie's line in the cookie file (1 for --cookie)
+    int retries = 0;
+    int retryWaitMs = 1000;
+    double rate = 0;
+    double rateJitter = 0;
+    int cooldownSeconds = -1;
+    bool resume = false;
     std::string base;
     int periodIndex = 0;
     int periodDays = 7;
@@ -40,6 +56,12 @@ inline constexpr int kMaxThreads = 100;
 
 // The cookie text, or why there is none (a one-line message).
 std::optional<std::string> readCookie(const CookieArguments& arguments, std::string& error);
+
+// The cookies given: --cookie is one cookie (line breaks joined); a --cookie-file holds one
+// cookie per line, blank lines and lines starting with # left out. Each cookie's line number
+// goes into `lines`. Nothing, with the reason, when there is none.
+std::optional<std::vector<std::string>> readCookies(const CookieArguments& arguments,
+                                                    std::vector<int>& lines, std::string& error);
 
 // The service's base address from --endpoint (the real service when empty), or why it is
 // not usable.

@@ -25,8 +25,9 @@ struct CookieOptions {
                          ->type_name("TEXT");
         fileOption = command
                          .add_option("--cookie-file", file,
-                                     "a file holding that cookie (keeps it out of the process "
-                                     "list and the shell history)")
+                                     "a file holding the cookie (keeps it out of the process "
+                                     "list and the shell history); one cookie per line to take "
+                                     "several accounts in turn (# starts a comment line)")
                          ->type_name("FILE");
         textOption->excludes(fileOption);
     }
@@ -87,6 +88,37 @@ int main(int argc, char** argv) {
         ->type_name("SECONDS")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
+    queryCommand
+        ->add_option("--retries", query.retries,
+                     "further tries of a row that failed (no answer, time-out, 5xx), with "
+                     "growing waits")
+        ->type_name("N")
+        ->capture_default_str();
+    queryCommand
+        ->add_option("--retry-wait", query.retryWait,
+                     "milliseconds before the first retry; doubled for each further one")
+        ->type_name("MS")
+        ->capture_default_str();
+    queryCommand
+        ->add_option("--rate", query.rate,
+                     "at most R requests per second per cookie (fractions such as 0.1 "
+                     "allowed); 0: no limit")
+        ->type_name("R")
+        ->capture_default_str();
+    queryCommand
+        ->add_option("--rate-jitter", query.rateJitter,
+                     "lengthen each gap of --rate by up to this share at random (0 to 1)")
+        ->type_name("SHARE")
+        ->capture_default_str();
+    queryCommand
+        ->add_option_function<std::string>(
+            "--cooldown", [&query](const std::string& value) { query.cooldown = value; },
+            "a cookie that got a request block is used again after S seconds (default: never "
+            "in this run)")
+        ->type_name("S");
+    queryCommand->add_flag("--resume", query.resume,
+                           "continue a stopped run from OUT's journal (OUT.journal): rows that "
+                           "have a value are not asked again");
     queryCommand->add_flag("--table", query.table,
                            "print the results table on standard output even when it is not a "
                            "terminal");
@@ -121,8 +153,18 @@ int main(int argc, char** argv) {
     const auto base = serviceBase(cookieEndpoint, error);
     if (!base)
         return fail(error);
-    const auto cookie = readCookie(testCookie.arguments(), error);
-    if (!cookie)
+    std::vector<int> lines;
+    const auto cookies = readCookies(testCookie.arguments(), lines, error);
+    if (!cookies)
         return fail(error);
-    return runTestCookieCommand(*base, *cookie);
+    if (cookies->size() == 1)
+        return runTestCookieCommand(*base, cookies->front());
+    // Several accounts: each is tested, named by its line in the file, never by its text.
+    int code = ExitAllSucceeded;
+    for (std::size_t i = 0; i < cookies->size(); ++i) {
+        std::cout << "cookie " << i + 1 << " (line " << lines[i] << "):" << std::endl;
+        if (runTestCookieCommand(*base, (*cookies)[i]) != ExitAllSucceeded)
+            code = ExitSomeFailed;
+    }
+    return code;
 }

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <random>
 
 namespace corvanta {
 
@@ -25,7 +27,11 @@ struct QueryEngine::State {
     std::shared_ptr<ResultsTable> table;
     std::shared_ptr<const QueryInputs> inputs;
     QueryEngineOptions options;
-    std::atomic<bool> cancelled{false}; // watched by the requests in flight
+    std::atomic<bool> cancelled{false};   // watched by the requests in flight
+    std::unique_ptr<CookieRoster> roster; // the run's cookies, when it has its own list
+    std::atomic<bool> noneLeftReported{false};
+    std::condition_variable wake; // ends a wait before a retry when the run is cancelled
+    std::mt19937 random{4242};    // jitter of the retry waits
 
     mutable std::mutex mutex;
     std::condition_variable idle;
@@ -74,19 +80,7 @@ struct QueryEngine::State {
             std::lock_guard lock(mutex);
             ++running;
         }
-        QueryOutcome outcome;
-        if (cancelled.load()) {
-            outcome = failedOutcome(QueryStatus::NotQueried, "查询已取消");
-        } else {
-            QueryRequest request;
-            request.base = options.base;
-            request.keyword = table->cellText(row, KeywordColumn);
-            request.period = period;
-            request.cookie = inputs->cookieText();
-            request.cancel = &cancelled;
-            request.timeoutSeconds = options.timeoutSeconds;
-            outcome = queryKeyword(request);
-        }
+        const QueryOutcome outcome = queryRow(row, period);
         // A cancelled query leaves a row that already holds an outcome as it was.
         if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
             table->setOutcome(row, outcome);
@@ -97,6 +91,95 @@ struct QueryEngine::State {
         }
         idle.notify_all();
     }
+
+    // Queries one row: through the run's cookies in turn when it has several, trying a
+    // failed row again as the options say.
+    QueryOutcome queryRow(int row, Period period) {
+        QueryRequest request;
+        request.base = options.base;
+        request.keyword = table->cellText(row, KeywordColumn);
+        request.period = period;
+        request.cancel = &cancelled;
+        request.timeoutSeconds = options.timeoutSeconds;
+
+        int failures = 0;
+        // A row moves to another cookie at most this often, so that cookies that keep being
+        // blocked and coming back after their rest cannot hold it for ever.
+        int moves = roster ? 3 * roster->size() : 0;
+        for (;;) {
+            if (cancelled.load())
+                return failedOutcome(QueryStatus::NotQueried, "查询已取消");
+            int cookieIndex = -1;
+            if (roster) {
+                switch (roster->take(cookieIndex, cancelled)) {
+                case CookieRoster::Turn::Ready:
+                    request.cookie = roster->cookie(cookieIndex);
+                    break;
+                case CookieRoster::Turn::Cancelled:
+                    return failedOutcome(QueryStatus::NotQueried, "查询已取消");
+                case CookieRoster::Turn::NoneLeft:
+                    reportNoneLeft();
+                    return failedOutcome(QueryStatus::NotQueried,
+                                         "没有可用的cookie：全部无效或请求受限");
+                }
+            } else {
+                request.cookie = inputs->cookieText();
+            }
+            QueryOutcome outcome = queryKeyword(request);
+
+            if (roster && (outcome.status == QueryStatus::CookieRefused ||
+                           outcome.status == QueryStatus::RequestBlocked)) {
+                const bool refused = outcome.status == QueryStatus::CookieRefused;
+                if (refused ? roster->refuse(cookieIndex) : roster->block(cookieIndex)) {
+                    CookieEvent event;
+                    event.kind = refused ? CookieEvent::Kind::Refused : CookieEvent::Kind::Blocked;
+                    event.index = cookieIndex;
+                    event.usable = roster->usableCount();
+                    reportCookie(event);
+                }
+                if (roster->usableCount() > 0 && moves-- > 0)
+                    continue; // the row goes to another cookie
+                return outcome;
+            }
+            if (outcome.status == QueryStatus::Failed && failures < options.retries) {
+                if (!waitBeforeRetry(failures++))
+                    return failedOutcome(QueryStatus::NotQueried, "查询已取消");
+                continue;
+            }
+            return outcome;
+        }
+    }
+
+    // Waits before the try after `failures` failed ones; false when cancelled meanwhile.
+    bool waitBeforeRetry(int failures) {
+        double ms = std::max(0, options.retryWaitMs) * std::pow(2.0, std::min(failures, 16));
+        {
+            std::lock_guard lock(mutex);
+            ms *= 1.0 + std::uniform_real_distribution<double>(0, 0.5)(random);
+        }
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double, std::milli>(ms));
+        std::unique_lock lock(mutex);
+        while (!cancelled.load() && std::chrono::steady_clock::now() < until)
+            wake.wait_until(lock, std::min(until, std::chrono::steady_clock::now() +
+                                                      std::chrono::milliseconds(50)));
+        return !cancelled.load();
+    }
+
+    void reportCookie(const CookieEvent& event) {
+        std::lock_guard lock(listenerMutex);
+        if (listener)
+            listener->cookieChanged(event);
+    }
+
+    void reportNoneLeft() {
+        if (noneLeftReported.exchange(true))
+            return;
+        CookieEvent event;
+        event.kind = CookieEvent::Kind::NoneLeft;
+        reportCookie(event);
+    }
 };
 
 QueryEngine::QueryEngine(std::shared_ptr<ResultsTable> table,
@@ -105,6 +188,9 @@ QueryEngine::QueryEngine(std::shared_ptr<ResultsTable> table,
     state_->table = std::move(table);
     state_->inputs = std::move(inputs);
     state_->options = std::move(options);
+    if (!state_->options.cookies.empty())
+        state_->roster =
+            std::make_unique<CookieRoster>(state_->options.cookies, state_->options.pacing);
 }
 
 QueryEngine::~QueryEngine() {
@@ -194,6 +280,7 @@ int QueryEngine::maxWorkers() const {
 
 void QueryEngine::cancel() {
     state_->cancelled = true;
+    state_->wake.notify_all();
     // The queued tasks still run, each marking its row without a request.
     pool_.stop(StopMode::DrainAndWait);
     stopAndDrain();
@@ -208,6 +295,7 @@ void QueryEngine::shutdown() {
         state_->closed = true;
     }
     state_->cancelled = true;
+    state_->wake.notify_all();
     pool_.destroy();
     stopAndDrain();
     setListener(nullptr);

@@ -3,6 +3,7 @@
 // The query run: one task per row on the program's worker pool, each writing its outcome
 // into the results table. The front ends (window, batch mode, tests) drive the same engine.
 
+#include "core/CookieRoster.h"
 #include "pool/WorkerPool.h"
 #include "query/QueryTask.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace corvanta {
 
@@ -41,6 +43,18 @@ struct RunProgress {
     bool finished() const { return done >= posted; }
 };
 
+// What happened to one of a run's cookies (see QueryEngineOptions::cookies).
+struct CookieEvent {
+    enum class Kind {
+        Refused,  // status 10000: not used again in this run
+        Blocked,  // status 10001: resting for the cool-down, or not used again
+        NoneLeft, // no usable cookie is left: the rows not done are marked "未查询"
+    };
+    Kind kind = Kind::Refused;
+    int index = -1; // the cookie's position in the list, from 0; -1 for NoneLeft
+    int usable = 0; // cookies still usable (now or after their rest)
+};
+
 // Told how a run goes. Called on the posting thread or on worker threads; it must return
 // quickly and never wait for a window.
 class QueryEngineListener {
@@ -49,11 +63,25 @@ public:
     virtual void rowsPosted(const RunProgress& progress) = 0;
     virtual void rowDone(int row, const RunProgress& progress) = 0;
     virtual void runFinished(const RunProgress& progress) = 0;
+    // Each cookie event once (a cookie refused or blocked by several requests at once is
+    // reported once).
+    virtual void cookieChanged(const CookieEvent&) {}
 };
 
 struct QueryEngineOptions {
     std::string base;       // the index service's base address
     int timeoutSeconds = 0; // per request phase; below 1: 30 s
+
+    // Long runs (the batch mode); the window keeps the defaults.
+    // Several accounts taken in turn; empty: the inputs' cookie for every request. A cookie
+    // answered "cookie无效" is dropped and one answered "请求受限" rests (see pacing), and
+    // their rows go to the other cookies; with none left, the rows not done are "未查询".
+    std::vector<std::string> cookies;
+    PacingOptions pacing; // with `cookies`: requests per second per cookie, cool-down
+    // Further tries of a row that failed ("失败": no answer, time-out, 5xx, not the service's
+    // JSON), after retryWaitMs, doubled for each further try, with up to half again at random.
+    int retries = 0;
+    int retryWaitMs = 1000;
 };
 
 // Largest worker count a run starts the pool with, whatever number is typed.

@@ -500,8 +500,11 @@ TEST_F(CliTest, TheResultsTableOnStandardOutput) {
 
 TEST_F(CliTest, TestCookieSaysWhatTheServiceSays) {
     const std::string pasted = file("cookie.txt", "\xEF\xBB\xBF"
-                                                  "BAIDUID=x;\r\n" +
+                                                  "BAIDUID=x; " +
                                                       kCookie + "\r\n");
+    // One cookie per line; comments and blank lines are left out.
+    const std::string accounts =
+        file("cookies.txt", "# two accounts\r\nBDUSS=stale\r\n\r\n" + kCookie + "\r\n");
     struct Case {
         std::vector<std::string> args;
         int exitCode;
@@ -511,6 +514,10 @@ TEST_F(CliTest, TestCookieSaysWhatTheServiceSays) {
         {{"--cookie", kCookie}, 0, "验证成功，可以使用该cookie进行查询\n"},
         {{"--cookie-file", pasted}, 0, "验证成功，可以使用该cookie进行查询\n"},
         {{"--cookie", "BDUSS=stale"}, 1, "当前cookie无效，请更换！\n"},
+        {{"--cookie-file", accounts},
+         1,
+         "cookie 1 (line 2):\n当前cookie无效，请更换！\ncookie 2 (line 4):\n"
+         "验证成功，可以使用该cookie进行查询\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"test-cookie", "--endpoint", service.baseUrl()};

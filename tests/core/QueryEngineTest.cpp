@@ -13,14 +13,20 @@ namespace {
 using fake::FakeIndexService;
 using namespace std::chrono_literals;
 
+QueryEngineOptions engineOptions(std::string base, int timeoutSeconds) {
+    QueryEngineOptions options;
+    options.base = std::move(base);
+    options.timeoutSeconds = timeoutSeconds;
+    return options;
+}
+
 class QueryEngineTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.start());
         inputs = std::make_shared<test::TestInputs>();
         table = std::make_shared<ResultsTable>();
-        engine =
-            std::make_unique<QueryEngine>(table, inputs, QueryEngineOptions{service.baseUrl(), 5});
+        engine = std::make_unique<QueryEngine>(table, inputs, engineOptions(service.baseUrl(), 5));
         engine->setListener(&recorder);
     }
     void TearDown() override { engine.reset(); }
@@ -91,13 +97,13 @@ TEST_F(QueryEngineTest, NeverMoreRequestsAtOnceThanTheTypedWorkerCount) {
 
 TEST_F(QueryEngineTest, WorkerCountsWithoutAUsableNumberRunOneWorker) {
     for (const char* text : {"abc", "0", "-5"}) {
-        QueryEngine engine2(table, inputs, QueryEngineOptions{service.baseUrl(), 5});
+        QueryEngine engine2(table, inputs, engineOptions(service.baseUrl(), 5));
         inputs->set(text, "BDUSS=corvanta-demo", 0);
         addKeywords(1);
         engine2.runQuery();
         EXPECT_EQ(engine2.maxWorkers(), 1) << text;
     }
-    QueryEngine engine3(table, inputs, QueryEngineOptions{service.baseUrl(), 5});
+    QueryEngine engine3(table, inputs, engineOptions(service.baseUrl(), 5));
     inputs->set("99999999999", "BDUSS=corvanta-demo", 0);
     engine3.runQuery();
     EXPECT_EQ(engine3.maxWorkers(), kMaxWorkerCount);
@@ -197,7 +203,7 @@ TEST_F(QueryEngineTest, ShutdownDuringStalledRequestsEndsWithoutWaitingForTimeOu
     fake::FaultConfig config;
     config.fault = fake::Fault::StallBeforeHeaders;
     service.setFault(config);
-    QueryEngine slow(table, inputs, QueryEngineOptions{service.baseUrl(), 60});
+    QueryEngine slow(table, inputs, engineOptions(service.baseUrl(), 60));
     addKeywords(200);
     inputs->set("15", "BDUSS=corvanta-demo", 0);
     slow.runQuery();
@@ -235,6 +241,128 @@ TEST_F(QueryEngineTest, CancelMarksUnfinishedRowsAndKeepsWhatWasFetched) {
     engine->runQuery();
     ASSERT_TRUE(recorder.waitFinished(3));
     EXPECT_EQ(recorder.last().succeeded(), 103);
+}
+
+// Long runs: retries, several cookies, pacing.
+class LongRunTest : public QueryEngineTest {
+protected:
+    std::unique_ptr<QueryEngine> longEngine(QueryEngineOptions options) {
+        options.base = service.baseUrl();
+        options.timeoutSeconds = 5;
+        auto made = std::make_unique<QueryEngine>(table, inputs, std::move(options));
+        made->setListener(&recorder);
+        return made;
+    }
+    void expectEveryRowAValue() {
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const auto expected =
+                FakeIndexService::expectedAverages(table->cellText(row, KeywordColumn), 7);
+            EXPECT_EQ(table->cellText(row, OverallColumn), std::to_string(expected.all)) << row;
+        }
+    }
+};
+
+TEST_F(LongRunTest, RetriesOvercomeTransientFailures) {
+    fake::AccountRules rules;
+    rules.transientShare = 0.2;
+    rules.transientRepeats = 2;
+    service.setAccountRules(rules);
+    addKeywords(60);
+    QueryEngineOptions options;
+    options.retries = 2;
+    options.retryWaitMs = 10;
+    auto run = longEngine(options);
+    run->runQuery();
+    ASSERT_TRUE(recorder.waitFinished());
+    EXPECT_GT(service.transientAnswers(), 0);
+    expectEveryRowAValue();
+    EXPECT_EQ(recorder.last().succeeded(), 60);
+
+    // Without retries the same kind of failure stays marked.
+    table = std::make_shared<ResultsTable>();
+    addKeywords(40, "again");
+    test::RunRecorder onceRecorder;
+    QueryEngine once(table, inputs, engineOptions(service.baseUrl(), 5));
+    once.setListener(&onceRecorder);
+    once.runQuery();
+    ASSERT_TRUE(onceRecorder.waitFinished());
+    EXPECT_GT(onceRecorder.last().count(QueryStatus::Failed), 0);
+}
+
+// Records the cookie events.
+class CookieEvents : public test::RunRecorder {
+public:
+    void cookieChanged(const CookieEvent& event) override {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+    }
+    std::mutex mutex;
+    std::vector<CookieEvent> events;
+};
+
+TEST_F(LongRunTest, ARefusedCookiesRowsGoToTheOthers) {
+    service.setAcceptedCookie("");
+    fake::AccountRules rules;
+    rules.expireAfter["BDUSS=first"] = 3;
+    service.setAccountRules(rules);
+    addKeywords(40);
+    QueryEngineOptions options;
+    options.cookies = {"BDUSS=first", "BDUSS=second"};
+    auto run = longEngine(options);
+    CookieEvents events;
+    run->setListener(&events);
+    inputs->set("4", "", 0);
+    run->runQuery();
+    ASSERT_TRUE(events.waitFinished());
+    expectEveryRowAValue();
+    ASSERT_EQ(events.events.size(), 1u);
+    EXPECT_EQ(events.events[0].kind, CookieEvent::Kind::Refused);
+    EXPECT_EQ(events.events[0].index, 0);
+    EXPECT_EQ(events.events[0].usable, 1);
+}
+
+TEST_F(LongRunTest, WithEveryCookieBlockedTheRestIsNotQueried) {
+    service.setAcceptedCookie("");
+    fake::AccountRules rules;
+    rules.requestsPerSecond = 3;
+    service.setAccountRules(rules);
+    addKeywords(60);
+    QueryEngineOptions options;
+    options.cookies = {"BDUSS=a", "BDUSS=b"};
+    auto run = longEngine(options);
+    CookieEvents events;
+    run->setListener(&events);
+    run->runQuery();
+    ASSERT_TRUE(events.waitFinished());
+    const RunProgress progress = events.last();
+    EXPECT_EQ(progress.done, 60);
+    EXPECT_GT(progress.count(QueryStatus::NotQueried), 0);
+    EXPECT_EQ(progress.succeeded() + progress.count(QueryStatus::NotQueried) +
+                  progress.count(QueryStatus::RequestBlocked),
+              60);
+    int blocked = 0, noneLeft = 0;
+    for (const CookieEvent& e : events.events) {
+        blocked += e.kind == CookieEvent::Kind::Blocked;
+        noneLeft += e.kind == CookieEvent::Kind::NoneLeft;
+    }
+    EXPECT_EQ(blocked, 2);
+    EXPECT_EQ(noneLeft, 1);
+}
+
+TEST_F(LongRunTest, APaceBelowTheServicesLimitGetsNoBlock) {
+    service.setAcceptedCookie("");
+    fake::AccountRules rules;
+    rules.requestsPerSecond = 10;
+    service.setAccountRules(rules);
+    addKeywords(40);
+    QueryEngineOptions options;
+    options.cookies = {"BDUSS=a", "BDUSS=b"};
+    options.pacing.requestsPerSecond = 8;
+    auto run = longEngine(options);
+    run->runQuery();
+    ASSERT_TRUE(recorder.waitFinished());
+    EXPECT_EQ(service.blockedAnswers(), 0);
+    expectEveryRowAValue();
 }
 
 } // namespace
