@@ -1,6 +1,7 @@
 #include "core/QueryEngine.h"
 
 #include "core/ResultsTable.h"
+#include "query/KeywordGroups.h"
 #include "query/QueryText.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@ struct QueryEngine::State {
     std::shared_ptr<ResultsTable> table;
     std::shared_ptr<const QueryInputs> inputs;
     QueryEngineOptions options;
+    RequestShape shape;
     std::atomic<bool> cancelled{false}; // watched by the requests in flight
 
     mutable std::mutex mutex;
@@ -63,28 +65,36 @@ struct QueryEngine::State {
         }
     }
 
-    void runTask(int row, Period period) {
+    // One task: the rows' keywords in one request (one row, unless perRequest is above 1).
+    void runTask(const std::vector<int>& rows, Period period) {
         {
             std::lock_guard lock(mutex);
             ++running;
         }
-        QueryOutcome outcome;
+        std::vector<QueryOutcome> outcomes;
         if (cancelled.load()) {
-            outcome = failedOutcome(QueryStatus::NotQueried, "查询已取消");
+            outcomes.assign(rows.size(), failedOutcome(QueryStatus::NotQueried, "查询已取消"));
         } else {
             QueryRequest request;
             request.base = options.base;
-            request.keyword = table->cellText(row, KeywordColumn);
             request.period = period;
             request.cookie = inputs->cookieText();
             request.cancel = &cancelled;
             request.timeoutSeconds = options.timeoutSeconds;
-            outcome = queryKeyword(request);
+            request.form = shape.form;
+            std::vector<std::string> keywords;
+            for (const int row : rows)
+                keywords.push_back(table->cellText(row, KeywordColumn));
+            outcomes = queryKeywords(request, keywords);
         }
-        // A cancelled query leaves a row that already holds an outcome as it was.
-        if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
-            table->setOutcome(row, outcome);
-        rowFinished(row, outcome.status);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const int row = rows[i];
+            const QueryOutcome& outcome = outcomes[i];
+            // A cancelled query leaves a row that already holds an outcome as it was.
+            if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
+                table->setOutcome(row, outcome);
+            rowFinished(row, outcome.status);
+        }
         {
             std::lock_guard lock(mutex);
             --running;
@@ -94,8 +104,10 @@ struct QueryEngine::State {
 };
 
 QueryEngine::QueryEngine(std::shared_ptr<ResultsTable> table,
-                         std::shared_ptr<const QueryInputs> inputs, QueryEngineOptions options)
+                         std::shared_ptr<const QueryInputs> inputs, QueryEngineOptions options,
+                         RequestShape shape)
     : state_(std::make_shared<State>()) {
+    state_->shape = std::move(shape);
     state_->table = std::move(table);
     state_->inputs = std::move(inputs);
     state_->options = std::move(options);
@@ -134,27 +146,47 @@ int QueryEngine::post(int count, const std::vector<int>* rows,
     ensurePool();
 
     int posted = 0;
+    const auto perTask =
+        static_cast<std::size_t>(std::clamp(state_->shape.perRequest, 1, kMaxKeywordsPerRequest));
+    std::vector<int> group; // rows of one task, all of groupPeriod
+    Period groupPeriod = Period::Days7;
+    const auto postGroup = [&] {
+        if (group.empty())
+            return;
+        const int size = static_cast<int>(group.size());
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->progress.posted += size;
+        }
+        std::shared_ptr<State> state = state_;
+        if (pool_.post([state, task = std::move(group), period = groupPeriod] {
+                state->runTask(task, period);
+            })) {
+            posted += size;
+        } else {
+            std::lock_guard lock(state_->mutex);
+            state_->progress.posted -= size;
+        }
+        group = {};
+    };
     for (int i = 0; i < count; ++i) {
         const int row = rows ? (*rows)[static_cast<std::size_t>(i)] : i;
         Period period;
         if (periodFromIndex(state_->inputs->periodIndex(), period)) {
-            {
-                std::lock_guard lock(state_->mutex);
-                ++state_->progress.posted;
-            }
-            std::shared_ptr<State> state = state_;
-            if (pool_.post([state, row, period] { state->runTask(row, period); })) {
-                ++posted;
-            } else {
-                std::lock_guard lock(state_->mutex);
-                --state_->progress.posted;
-            }
+            if (!group.empty() && period != groupPeriod)
+                postGroup();
+            group.push_back(row);
+            groupPeriod = period;
+            if (group.size() >= perTask)
+                postGroup();
         }
         if (pumpEvents && (i + 1) % kPumpEvery == 0)
             pumpEvents();
         if ((i + 1) % kReportEvery == 0)
             state_->report(&QueryEngineListener::rowsPosted, progress());
     }
+
+    postGroup();
 
     RunProgress snapshot;
     bool finished = false;

@@ -124,8 +124,8 @@ TEST_F(QueryEngineTest, FailuresAreMarkedNeverShownAsValues) {
         {"truncated json", fake::Fault::TruncatedJson, "BDUSS=corvanta-demo", QueryStatus::Failed,
          "失败"},
         {"reset", fake::Fault::ResetConnection, "BDUSS=corvanta-demo", QueryStatus::Failed, "失败"},
-        {"unknown keyword", fake::Fault::UnknownKeyword, "BDUSS=corvanta-demo", QueryStatus::Failed,
-         "失败"},
+        {"unknown keyword", fake::Fault::UnknownKeyword, "BDUSS=corvanta-demo",
+         QueryStatus::NotIndexed, "未收录"},
     };
     addKeywords(1);
     int run = 0;
