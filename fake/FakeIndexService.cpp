@@ -17,6 +17,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <optional>
@@ -32,6 +33,9 @@ namespace {
 
 constexpr std::size_t kMaxConnections = 512;
 constexpr std::string_view kIndexPath = "/api/SearchApi/index";
+constexpr std::string_view kCheckWordsPath = "/api/AddWordApi/checkWordsExists";
+constexpr std::string_view kKeyPath = "/Interface/api/ptbk";
+constexpr std::string_view kOlderKeyPath = "/Interface/ptbk";
 // Carries the request target, hex-encoded, to the inner server, which percent-decodes both
 // the target and header values.
 constexpr std::string_view kTargetHeader = "X-Corvanta-Fake-Target";
@@ -165,6 +169,9 @@ struct FakeIndexService::Impl {
         std::string acceptedCookie;
         FaultConfig fault;
         std::set<std::string> unknownKeywords;
+        std::string requiredHeaderName, requiredHeaderValue;
+        bool keyCurrent = true, keyOlder = true;
+        int droppedDays = 0;
         std::string serverUser, serverPassword, proxyUser, proxyPassword;
         bool allowConnect = true;
     };
@@ -247,6 +254,11 @@ struct FakeIndexService::Impl {
     std::unique_ptr<httplib::Server> inner;
     std::thread innerThread;
     int innerPort = 0;
+
+    std::mutex keysMu;
+    std::map<std::string, std::string> keys; // uniqid -> key of every list-form answer
+    std::uint64_t answerSerial = 0;          // under keysMu
+    int emptyKeys = 0;                       // key requests still to answer with "", under keysMu
 
     SSL_CTX* sslContext = nullptr;
     std::string certificatePem;
@@ -343,6 +355,10 @@ struct FakeIndexService::Impl {
                   bool stallMidBody, int stallMs);
 
     void handleIndex(const httplib::Request& req, httplib::Response& res);
+    void handleCheckWords(const httplib::Request& req, httplib::Response& res);
+    void handleKey(const httplib::Request& req, httplib::Response& res, bool older);
+    std::string listAnswer(const std::vector<std::string>& words, int days, int area,
+                           const std::string& from, const std::string& to, int droppedDays);
 };
 
 // ---------------------------------------------------------------- lifecycle
@@ -373,6 +389,19 @@ bool FakeIndexService::Impl::start() {
     };
     inner->Get(std::string(kIndexPath), handler);
     inner->Post(std::string(kIndexPath), handler);
+    auto checkWords = [this](const httplib::Request& req, httplib::Response& res) {
+        handleCheckWords(req, res);
+    };
+    inner->Get(std::string(kCheckWordsPath), checkWords);
+    inner->Post(std::string(kCheckWordsPath), checkWords);
+    for (const bool older : {false, true}) {
+        auto key = [this, older](const httplib::Request& req, httplib::Response& res) {
+            handleKey(req, res, older);
+        };
+        const std::string path(older ? kOlderKeyPath : kKeyPath);
+        inner->Get(path, key);
+        inner->Post(path, key);
+    }
     // The library listens with a backlog of 5, which drops connections (and costs the
     // client a one-second SYN retry) when many relays connect at once; widen it.
     int innerFd = -1;
@@ -849,12 +878,140 @@ void setOversized(httplib::Response& res, const std::string& answer, std::size_t
 
 } // namespace
 
+// A date YYYY-MM-DD from 2011-01-01 on (the service has no data before).
+std::optional<std::chrono::sys_days> serviceDate(const std::string& text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return std::nullopt;
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+    const std::chrono::year_month_day ymd{
+        std::chrono::year{std::stoi(text.substr(0, 4))},
+        std::chrono::month{static_cast<unsigned>(std::stoi(text.substr(5, 2)))},
+        std::chrono::day{static_cast<unsigned>(std::stoi(text.substr(8, 2)))}};
+    if (!ymd.ok() || ymd < std::chrono::year{2011} / 1 / 1)
+        return std::nullopt;
+    return std::chrono::sys_days{ymd};
+}
+
+std::string dateOf(std::chrono::sys_days day) {
+    const std::chrono::year_month_day ymd{day};
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    return buf;
+}
+
+// The keywords of a list-form word; nothing when it is not that form with one to five
+// groups of one named keyword each.
+std::optional<std::vector<std::string>> listWords(const std::string& word) {
+    const nlohmann::json list = nlohmann::json::parse(word, nullptr, false);
+    if (list.is_discarded() || !list.is_array() || list.empty() || list.size() > 5)
+        return std::nullopt;
+    std::vector<std::string> words;
+    for (const auto& group : list) {
+        if (!group.is_array() || group.size() != 1 || !group[0].is_object())
+            return std::nullopt;
+        const auto name = group[0].find("name");
+        if (name == group[0].end() || !name->is_string() || name->get<std::string>().empty())
+            return std::nullopt;
+        words.push_back(name->get<std::string>());
+    }
+    return words;
+}
+
+std::string FakeIndexService::Impl::listAnswer(const std::vector<std::string>& words, int days,
+                                               int area, const std::string& from,
+                                               const std::string& to, int droppedDays) {
+    std::string key, uniqid;
+    {
+        std::lock_guard lock(keysMu);
+        const std::uint64_t serial = ++answerSerial;
+        key = seriesKey(serial);
+        uniqid = "u" + std::to_string(serial) + "x" + std::to_string(fnv1a(key) % 1000000007);
+        keys[uniqid] = key;
+    }
+    return listAnswerJson(words, days, area, from, to, uniqid, key, droppedDays);
+}
+
+void FakeIndexService::Impl::handleCheckWords(const httplib::Request& req, httplib::Response& res) {
+    const Settings cfg = snapshot();
+    const char* json = "application/json;charset=utf-8";
+    if (!cookieAccepted(req, cfg.acceptedCookie))
+        return res.set_content(errorAnswerJson(10000), json);
+    const std::string word = req.get_param_value("word");
+    if (word.empty())
+        return res.set_content(errorAnswerJson(10002), json);
+    std::string result;
+    std::size_t pos = 0;
+    while (pos <= word.size()) {
+        std::size_t comma = word.find(',', pos);
+        if (comma == std::string::npos)
+            comma = word.size();
+        const std::string one = word.substr(pos, comma - pos);
+        if (!one.empty() && cfg.unknownKeywords.count(one) > 0)
+            result += (result.empty() ? "" : ",") + std::string("{\"name\":") + jsonString(one) +
+                      ",\"status\":10003}";
+        pos = comma + 1;
+    }
+    res.set_content("{\"status\":0,\"data\":{\"result\":[" + result + "]},\"message\":0}", json);
+}
+
+void FakeIndexService::Impl::handleKey(const httplib::Request& req, httplib::Response& res,
+                                       bool older) {
+    const Settings cfg = snapshot();
+    if (!(older ? cfg.keyOlder : cfg.keyCurrent)) {
+        res.status = 404;
+        res.set_content("404 Not Found\n", "text/plain");
+        return;
+    }
+    const char* json = "application/json;charset=utf-8";
+    if (!cookieAccepted(req, cfg.acceptedCookie))
+        return res.set_content(errorAnswerJson(10000), json);
+    std::string key;
+    {
+        std::lock_guard lock(keysMu);
+        if (emptyKeys > 0) {
+            --emptyKeys;
+        } else if (const auto found = keys.find(req.get_param_value("uniqid"));
+                   found != keys.end()) {
+            key = found->second;
+        }
+    }
+    res.set_content("{\"status\":0,\"data\":" + jsonString(key) + ",\"message\":0}", json);
+}
+
 void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::Response& res) {
     const Settings cfg = snapshot();
     const FaultConfig& f = cfg.fault;
     const std::string word = req.get_param_value("word");
-    const int days = parseDays(req.get_param_value("days"));
+    const std::string startDate = req.get_param_value("startDate");
+    const std::string endDate = req.get_param_value("endDate");
+    int days = parseDays(req.get_param_value("days"));
+    const std::string areaText = req.get_param_value("area");
+    const int area = areaText.empty() ? 0 : parseDays(areaText);
+    const bool areaOk = areaText.empty() || areaText == "0" || area > 0;
     const char* json = "application/json;charset=utf-8";
+
+    // Dates replace days: both, real, from 2011 on, in order.
+    std::string from, to;
+    bool datesOk = true;
+    if (req.has_param("startDate") || req.has_param("endDate")) {
+        const auto start = serviceDate(startDate);
+        const auto end = serviceDate(endDate);
+        datesOk = start && end && *start <= *end;
+        if (datesOk) {
+            days = static_cast<int>((*end - *start).count()) + 1;
+            from = startDate;
+            to = endDate;
+        }
+    } else if (days > 0) {
+        const auto end = std::chrono::sys_days{std::chrono::year{2024} / 6 / 30};
+        from = dateOf(end - std::chrono::days{days - 1});
+        to = dateOf(end);
+    }
+    const bool listForm = !word.empty() && word.front() == '[';
+    const auto words = listForm ? listWords(word) : std::nullopt;
 
     switch (f.fault) {
     case Fault::Redirect: {
@@ -898,11 +1055,21 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
         return res.set_content(errorAnswerJson(10000), json);
     if (f.fault == Fault::RateLimited)
         return res.set_content(errorAnswerJson(10001), json);
-    if (f.fault == Fault::UnknownKeyword || word.empty() || days <= 0 ||
-        cfg.unknownKeywords.count(word) > 0)
+    if (!cfg.requiredHeaderName.empty() &&
+        req.get_header_value(cfg.requiredHeaderName.c_str()) != cfg.requiredHeaderValue)
+        return res.set_content(errorAnswerJson(10018), json);
+    if (f.fault == Fault::UnknownKeyword || word.empty() || days <= 0 || !datesOk || !areaOk ||
+        (listForm && !words) || (!listForm && cfg.unknownKeywords.count(word) > 0))
         return res.set_content(errorAnswerJson(10002), json);
+    if (listForm) {
+        for (const std::string& one : *words)
+            if (cfg.unknownKeywords.count(one) > 0)
+                return res.set_content(errorAnswerJson(10002), json);
+        return res.set_content(listAnswer(*words, days, area, from, to, cfg.droppedDays), json);
+    }
 
-    std::string answerText = indexAnswerJson(word, days);
+    std::string answerText =
+        area == 0 ? indexAnswerJson(word, days) : indexAnswerJson(word, days, std::nullopt, area);
     switch (f.fault) {
     case Fault::MissingSeries:
         answerText = indexAnswerJson(word, days, f.missingSeries);
@@ -1010,6 +1177,28 @@ FaultConfig FakeIndexService::fault() const {
 void FakeIndexService::setUnknownKeywords(std::set<std::string> keywords) {
     std::lock_guard lock(impl_->settingsMu);
     impl_->settings.unknownKeywords = std::move(keywords);
+}
+
+void FakeIndexService::setRequiredHeader(std::string name, std::string value) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.requiredHeaderName = std::move(name);
+    impl_->settings.requiredHeaderValue = std::move(value);
+}
+
+void FakeIndexService::setKeyAddresses(bool current, bool older) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.keyCurrent = current;
+    impl_->settings.keyOlder = older;
+}
+
+void FakeIndexService::setEmptyKeyAnswers(int count) {
+    std::lock_guard lock(impl_->keysMu);
+    impl_->emptyKeys = count;
+}
+
+void FakeIndexService::setSeriesDaysDropped(int days) {
+    std::lock_guard lock(impl_->settingsMu);
+    impl_->settings.droppedDays = days;
 }
 
 void FakeIndexService::queueRawAnswer(RawAnswer answer) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,11 +24,13 @@ struct RecordedRequest {
     bool tls = false;                     // received over TLS (recorded after decryption)
 };
 
-// The three averages the service answers for a keyword and period.
+// The three averages the service answers for a keyword and period, with their
+// year-on-year and period-on-period changes.
 struct Averages {
     long long all = 0;
     long long pc = 0;
     long long wise = 0;
+    int allYoy = 0, allQoq = 0, pcYoy = 0, pcQoq = 0, wiseYoy = 0, wiseQoq = 0;
 };
 
 // A piece of a scripted answer: waits delayMs, then writes bytes.
@@ -113,9 +116,17 @@ struct AccountRules {
 //     other hosts or when not allowed, 501 in TLS mode;
 //  4. 401 without the server credentials; then the latency wait;
 //  5. the index route, GET or POST: the fault's answer, else 10000 for a refused cookie,
-//     10002 for an unknown or empty keyword or a days value that is not a positive number,
-//     else the status 0 answer. Redirect, ServerError and MetaCharsetPage do not look at
-//     the cookie; redirects add "hop=N" to the query. Other paths get 404.
+//     10018 when a required header is missing, 10002 for an unknown or empty keyword, a
+//     days value that is not a positive number or bad dates, else the status 0 answer.
+//     Redirect, ServerError and MetaCharsetPage do not look at the cookie; redirects add
+//     "hop=N" to the query. The word may be the keyword itself (the plain form, answered
+//     as successBody) or the list form [[{"name":"K","wordType":1}],...] with one to five
+//     keywords, answered with each keyword's generalRatio entry and its daily figures
+//     encoded under a fresh uniqid; startDate and endDate may replace days; a non-zero
+//     area changes the figures;
+//  6. /api/AddWordApi/checkWordsExists?word=a,b: the unknown keywords among the words;
+//  7. /Interface/api/ptbk and /Interface/ptbk?uniqid=U: the key of an answer's uniqid.
+// Other paths get 404.
 // A request with "Expect: 100-continue" and a body gets "100 Continue" before its body is
 // read. Connections stay open between answers unless the client asks to close.
 class FakeIndexService {
@@ -166,6 +177,15 @@ public:
     int transientAnswers() const;
     // Keywords (UTF-8) answered with status 10002.
     void setUnknownKeywords(std::set<std::string> keywords);
+    // Index requests without this header line (name in any case, exact value) are answered
+    // with status 10018; an empty name requires nothing.
+    void setRequiredHeader(std::string name, std::string value);
+    // Which key addresses answer (the other gets 404), and how many key requests from now
+    // on are answered with an empty key.
+    void setKeyAddresses(bool current, bool older);
+    void setEmptyKeyAnswers(int count);
+    // Days cut from the end of every encoded daily series (a series shorter than asked).
+    void setSeriesDaysDropped(int days);
 
     // Queues answers for the next requests, in order, on any path.
     void queueRawAnswer(RawAnswer answer);
@@ -189,8 +209,12 @@ public:
     // Waits until at least n requests are recorded; false on timeout or stop.
     bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
 
-    // The averages answered for a keyword (UTF-8) and period in days.
-    static Averages expectedAverages(std::string_view keyword, int days);
+    // The averages answered for a keyword (UTF-8) and period in days, in a region.
+    static Averages expectedAverages(std::string_view keyword, int days, int area = 0);
+    // The daily figure of a keyword (UTF-8) on a date (YYYY-MM-DD) in a region; nothing for
+    // a day without data (some days of every keyword have none).
+    static std::optional<long long> dailyFigure(std::string_view keyword, std::string_view date,
+                                                Series series, int area = 0);
     // The success answer's body for a keyword (UTF-8) and period.
     static std::string successBody(std::string_view keyword, int days);
 

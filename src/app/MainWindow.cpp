@@ -237,8 +237,9 @@ QString MainWindow::captionText() const {
                           .arg(progress.succeeded())
                           .arg(progress.failed());
     QStringList marks;
-    for (QueryStatus status : {QueryStatus::CookieRefused, QueryStatus::RequestBlocked,
-                               QueryStatus::Failed, QueryStatus::NotQueried}) {
+    for (QueryStatus status :
+         {QueryStatus::CookieRefused, QueryStatus::RequestBlocked, QueryStatus::Failed,
+          QueryStatus::NotQueried, QueryStatus::NotIndexed}) {
         if (const int count = progress.count(status))
             marks << QString("%1 %2").arg(statusMark(status)).arg(count);
     }

@@ -1,12 +1,14 @@
 #include "cli/BatchCommands.h"
 
 #include "cli/Journal.h"
+#include "cli/JsonLines.h"
 #include "cli/RunReport.h"
 #include "core/CookieTest.h"
 #include "core/ExportCommand.h"
 #include "core/KeywordImport.h"
 #include "core/QueryEngine.h"
 #include "core/ResultsTable.h"
+#include "query/KeywordGroups.h"
 #include "util/Platform.h"
 
 #include <chrono>
@@ -153,13 +155,64 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// --check-words: asks checkWordsExists in batches and marks the rows the service does not
+// index; returns the rows still to query. A batch that fails leaves its rows to the query.
+std::vector<int> markUnindexedRows(ResultsTable& table, const QuerySettings& settings,
+                                   const std::vector<int>& candidates) {
+    QueryRequest request;
+    request.base = settings.base;
+    request.cookie = settings.cookie;
+    request.form = settings.shape.form;
+    std::vector<int> rest;
+    std::vector<int> batchRows;
+    std::vector<std::string> batch;
+    int notIndexed = 0;
+    const auto ask = [&] {
+        if (batch.empty())
+            return;
+        const WordCheck check = checkWords(request, batch);
+        if (!check.ok)
+            std::cerr << "corvanta-cli: checkWordsExists failed (" << statusMark(check.status)
+                      << ": " << check.reason << "); querying those keywords anyway" << std::endl;
+        for (const int row : batchRows) {
+            if (check.ok && check.notIndexed.count(table.cellText(row, KeywordColumn)) > 0) {
+                table.setOutcome(row, failedOutcome(QueryStatus::NotIndexed,
+                                                    "checkWordsExists：服务不收录这个关键词"));
+                ++notIndexed;
+            } else {
+                rest.push_back(row);
+            }
+        }
+        batch.clear();
+        batchRows.clear();
+    };
+    for (const int row : candidates) {
+        if (platform::interruptRequested())
+            break;
+        const std::string keyword = table.cellText(row, KeywordColumn);
+        // A comma would split the word list; such a keyword (or an empty one) is just queried.
+        if (keyword.empty() || keyword.find(',') != std::string::npos) {
+            rest.push_back(row);
+            continue;
+        }
+        batch.push_back(keyword);
+        batchRows.push_back(row);
+        if (static_cast<int>(batch.size()) == kCheckWordsPerRequest)
+            ask();
+    }
+    ask();
+    std::cerr << "checked the keywords: " << notIndexed << " not indexed ("
+              << statusMark(QueryStatus::NotIndexed) << ")" << std::endl;
+    return rest;
+}
+
 } // namespace
 
 int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) {
     platform::installInterruptHandler();
     const auto start = Clock::now();
 
-    auto table = std::make_shared<ResultsTable>();
+    auto table = std::make_shared<ResultsTable>(settings.trends);
     const ImportResult imported = importKeywords(settings.keywords, *table);
     if (!imported.ok) {
         std::cerr << "corvanta-cli: " << imported.error << std::endl;
@@ -196,8 +249,13 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
         return ExitNotWritten;
     }
 
-    std::cerr << "querying " << rows.size() << " keywords (" << settings.periodDays << " days, "
+    if (settings.checkWords && !platform::interruptRequested())
+        rows = markUnindexedRows(*table, settings, rows);
+
+    std::cerr << "querying " << rows.size() << " keywords (" << settings.periodText << ", "
               << settings.threads << " threads";
+    if (settings.shape.perRequest > 1)
+        std::cerr << ", " << settings.shape.perRequest << " per request";
     if (settings.cookies.size() > 1)
         std::cerr << ", " << settings.cookies.size() << " cookies in turn";
     if (settings.rate > 0)
@@ -219,7 +277,7 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
     options.pacing.cooldownSeconds = settings.cooldownSeconds;
     options.retries = settings.retries;
     options.retryWaitMs = settings.retryWaitMs;
-    QueryEngine engine(table, inputs, options);
+    QueryEngine engine(table, inputs, options, settings.shape);
     FinishSignal finish(*table, journal, settings);
     engine.setListener(&finish);
     ProgressView view(platform::isTerminal(platform::StandardStream::Error), report.progressEvery);
@@ -244,10 +302,18 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
         if (!table->rowState(row).queried)
             table->setOutcome(row, failedOutcome(QueryStatus::NotQueried, "查询已取消"));
 
-    const ExportResult written = exportResults(*table, settings.output);
+    const bool toStandardOutput = settings.output == "-";
+    const ExportResult written =
+        settings.jsonLines ? writeJsonLines(settings.output,
+                                            [&](std::ostream& out) {
+                                                writeQueryRows(*table, settings.trends, out);
+                                            })
+                           : exportResults(*table, settings.output);
     const RowCounts counts = countRows(*table);
-    // When the file could not be written the table is the only place the results go.
-    if (!written.ok || report.table || platform::isTerminal(platform::StandardStream::Output))
+    // When the file could not be written the table is the only place the results go;
+    // standard output that carries the JSON Lines takes nothing else.
+    if (!toStandardOutput &&
+        (!written.ok || report.table || platform::isTerminal(platform::StandardStream::Output)))
         std::cout << resultsTable(*table) << std::flush;
     std::cerr << summaryLine(counts, secondsSince(start), interrupted) << std::endl;
     journal.close();
@@ -257,7 +323,7 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
         std::filesystem::remove(
             std::filesystem::path(std::u8string(journalFile.begin(), journalFile.end())), ec);
     }
-    if (written.ok)
+    if (written.ok && !toStandardOutput)
         std::cerr << "wrote " << settings.output << std::endl;
     else
         std::cerr << "corvanta-cli: could not write '" << settings.output << "': " << written.error

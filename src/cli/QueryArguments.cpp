@@ -76,6 +76,64 @@ std::string unwritableFolder(const fs::path& folder) {
     return {};
 }
 
+// Why OUT cannot take the results, or empty when it can; "-" is standard output.
+std::string checkOutput(const std::string& outputText, const std::string& keywords,
+                        const std::vector<std::string>& extensions, bool& jsonLines) {
+    jsonLines = outputText == "-";
+    if (jsonLines)
+        return {};
+    const std::string extension = lowerExtension(outputText);
+    if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end()) {
+        std::string known;
+        for (std::size_t i = 0; i < extensions.size(); ++i)
+            known += (i == 0 ? "" : i + 1 == extensions.size() ? " or " : ", ") + extensions[i];
+        return "output " + quoted(outputText) + " has no known extension: end it in " + known +
+               " (or give - for JSON Lines on standard output)";
+    }
+    jsonLines = extension == ".jsonl";
+    const fs::path output = pathOf(outputText);
+    std::error_code ec;
+    if (fs::is_directory(output, ec))
+        return "output " + quoted(outputText) + " is a folder";
+    if (fs::equivalent(output, pathOf(keywords), ec))
+        return "output " + quoted(outputText) + " is the keyword file itself";
+    const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+    if (const std::string why = unwritableFolder(folder); !why.empty())
+        return "output folder " + quoted(folder.string()) + " " + why;
+    return {};
+}
+
+std::string checkHeaders(const std::vector<std::string>& headers) {
+    for (const std::string& line : headers)
+        if (const std::string problem = headerLineProblem(line); !problem.empty())
+            return "--header " + quoted(line) + " cannot be sent: it " + problem;
+    return {};
+}
+
+std::string checkArea(const std::string& text, int& area) {
+    if (!isWholeNumber(text))
+        return "--area " + quoted(text) +
+               " is not a region code: give a whole number (0, the default, is the whole country)";
+    area = std::stoi(text);
+    return {};
+}
+
+// The date range of --from and --to: both real dates, from not after to.
+std::string checkDates(const std::string& from, const std::string& to) {
+    if (from.empty() != to.empty())
+        return from.empty() ? "--to needs --from (a date range has both ends)"
+                            : "--from needs --to (a date range has both ends)";
+    const auto start = parseDate(from);
+    if (!start)
+        return "--from " + quoted(from) + " is not a real date: give YYYY-MM-DD";
+    const auto end = parseDate(to);
+    if (!end)
+        return "--to " + quoted(to) + " is not a real date: give YYYY-MM-DD";
+    if (*start > *end)
+        return "--from " + from + " is after --to " + to;
+    return {};
+}
+
 } // namespace
 
 std::optional<std::string> readCookie(const CookieArguments& arguments, std::string& error) {
@@ -158,6 +216,51 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
     settings.cookies = *cookies;
     settings.cookie = cookies->front();
 
+    RequestForm& form = settings.shape.form;
+    if (arguments.requestForm == "list")
+        form.wordForm = WordForm::List;
+    else if (arguments.requestForm != "plain")
+        return "unknown --request-form " + quoted(arguments.requestForm) +
+               ": choose plain (the keyword itself) or list (the service's form since 2020)";
+    if (const std::string why = checkHeaders(arguments.headers); !why.empty())
+        return why;
+    form.headers = arguments.headers;
+    const int perRequest =
+        isWholeNumber(arguments.perRequest) ? std::stoi(arguments.perRequest) : 0;
+    if (perRequest < 1 || perRequest > kMaxKeywordsPerRequest)
+        return "--per-request " + quoted(arguments.perRequest) +
+               " is not a whole number from 1 to " + std::to_string(kMaxKeywordsPerRequest);
+    if (perRequest > 1 && form.wordForm != WordForm::List)
+        return "--per-request " + arguments.perRequest +
+               " needs --request-form list (the plain form carries one keyword)";
+    settings.shape.perRequest = perRequest;
+    if (const std::string why = checkArea(arguments.area, form.area); !why.empty())
+        return why;
+    settings.checkWords = arguments.checkWords;
+    settings.trends = arguments.trends;
+
+    const bool dates = !arguments.from.empty() || !arguments.to.empty();
+    if (dates || !arguments.days.empty()) {
+        if (arguments.periodGiven)
+            return std::string("--period cannot be given with ") +
+                   (dates ? "--from and --to" : "--days") + ": give one of them";
+        if (dates && !arguments.days.empty())
+            return "--days cannot be given with --from and --to: give one of them";
+    }
+    if (dates) {
+        if (const std::string why = checkDates(arguments.from, arguments.to); !why.empty())
+            return why;
+        form.startDate = arguments.from;
+        form.endDate = arguments.to;
+        settings.periodText = arguments.from + " to " + arguments.to;
+    } else if (!arguments.days.empty()) {
+        const int days = isWholeNumber(arguments.days) ? std::stoi(arguments.days) : 0;
+        if (days < 1)
+            return "--days " + quoted(arguments.days) + " is not a positive whole number";
+        form.days = days;
+        settings.periodText = std::to_string(days) + " days";
+    }
+
     constexpr std::array<int, 3> kDays = {7, 30, 365};
     const auto day = std::find_if(kDays.begin(), kDays.end(), [&](int days) {
         return arguments.period == std::to_string(days);
@@ -166,6 +269,8 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
         return "unknown --period " + quoted(arguments.period) + ": choose 7, 30 or 365 (days)";
     settings.periodIndex = static_cast<int>(day - kDays.begin());
     settings.periodDays = *day;
+    if (settings.periodText.empty())
+        settings.periodText = std::to_string(*day) + " days";
 
     const int threads = isWholeNumber(arguments.threads) ? std::stoi(arguments.threads) : 0;
     if (threads < 1 || threads > kMaxThreads)
@@ -209,19 +314,43 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
         return error;
     settings.base = *base;
 
-    const std::string extension = lowerExtension(arguments.output);
-    if (extension != ".txt" && extension != ".csv" && extension != ".xls" && extension != ".xlsx")
-        return "output " + quoted(arguments.output) +
-               " has no known extension: end it in .txt, .csv, .xls or .xlsx";
-    const fs::path output = pathOf(arguments.output);
-    std::error_code ec;
-    if (fs::is_directory(output, ec))
-        return "output " + quoted(arguments.output) + " is a folder";
-    if (fs::equivalent(output, pathOf(arguments.keywords), ec))
-        return "output " + quoted(arguments.output) + " is the keyword file itself";
-    const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-    if (const std::string why = unwritableFolder(folder); !why.empty())
-        return "output folder " + quoted(folder.string()) + " " + why;
+    if (const std::string why =
+            checkOutput(arguments.output, arguments.keywords,
+                        {".txt", ".csv", ".xls", ".xlsx", ".jsonl"}, settings.jsonLines);
+        !why.empty())
+        return why;
+    settings.output = arguments.output;
+    return {};
+}
+
+std::string checkSeriesArguments(const SeriesArguments& arguments, SeriesSettings& settings) {
+    if (const std::string why = unreadable(arguments.keywords); !why.empty())
+        return "keyword file " + quoted(arguments.keywords) + " " + why;
+    settings.keywords = arguments.keywords;
+    std::string error;
+    const auto cookie = readCookie(arguments.cookie, error);
+    if (!cookie)
+        return error;
+    settings.cookie = *cookie;
+    if (arguments.from.empty() || arguments.to.empty())
+        return "series needs --from and --to (YYYY-MM-DD): the days to fetch";
+    if (const std::string why = checkDates(arguments.from, arguments.to); !why.empty())
+        return why;
+    settings.from = arguments.from;
+    settings.to = arguments.to;
+    if (const std::string why = checkArea(arguments.area, settings.form.area); !why.empty())
+        return why;
+    if (const std::string why = checkHeaders(arguments.headers); !why.empty())
+        return why;
+    settings.form.headers = arguments.headers;
+    const auto base = serviceBase(arguments.endpoint, error);
+    if (!base)
+        return error;
+    settings.base = *base;
+    if (const std::string why = checkOutput(arguments.output, arguments.keywords,
+                                            {".csv", ".xlsx", ".jsonl"}, settings.jsonLines);
+        !why.empty())
+        return why;
     settings.output = arguments.output;
     return {};
 }

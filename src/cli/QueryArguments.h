@@ -2,6 +2,8 @@
 
 // The batch mode's arguments as typed, and their check before anything is sent.
 
+#include "core/QueryEngine.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,12 +32,23 @@ struct QueryArguments {
     std::string rateJitter = "0";        // 0 to 1
     std::optional<std::string> cooldown; // seconds a blocked cookie rests; absent: for good
     bool resume = false;                 // continue from OUT's journal
+    bool periodGiven = false;            // --period was typed (it excludes --days and the dates)
+
+    // How the requests look (see RequestArguments).
+    std::string requestForm = "plain";
+    std::vector<std::string> headers;
+    std::string perRequest = "1";
+    std::string days;     // empty: the period's
+    std::string from, to; // empty: no date range
+    std::string area = "0";
+    bool checkWords = false; // ask checkWordsExists first
+    bool trends = false;     // the six trend columns
 };
 
 // What a run needs, checked.
 struct QuerySettings {
     std::string keywords;
-    std::string output;
+    std::string output;               // "-": JSON Lines on standard output
     std::string cookie;               // the first (or only) cookie
     std::vector<std::string> cookies; // every cookie, in the order given
     std::vector<int> cookieLines;     // each cookie's line in the cookie file (1 for --cookie)
@@ -49,6 +62,32 @@ struct QuerySettings {
     int periodIndex = 0;
     int periodDays = 7;
     int threads = 15;
+    RequestShape shape;
+    bool checkWords = false;
+    bool trends = false;
+    bool jsonLines = false; // OUT is .jsonl or "-"
+    std::string periodText; // "7 days", "90 days", "2024-01-01 to 2024-03-31"
+};
+
+// `series KEYWORDS -o OUT --from --to`, as typed.
+struct SeriesArguments {
+    std::string keywords;
+    std::string output;
+    CookieArguments cookie;
+    std::string endpoint;
+    std::string from, to;
+    std::string area = "0";
+    std::vector<std::string> headers;
+};
+
+struct SeriesSettings {
+    std::string keywords;
+    std::string output; // "-": JSON Lines on standard output
+    std::string cookie;
+    std::string base;
+    RequestForm form; // region and headers
+    std::string from, to;
+    bool jsonLines = false;
 };
 
 // Largest --threads value accepted.
@@ -72,5 +111,9 @@ std::optional<std::string> serviceBase(const std::string& endpoint, std::string&
 // names a format and its folder exists and takes new files. Empty when all is well,
 // otherwise a one-line message.
 std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& settings);
+
+// Checks `series` arguments the same way: keyword file, cookie, endpoint, real dates in
+// order, region, headers, and an output of .csv, .xlsx, .jsonl or "-".
+std::string checkSeriesArguments(const SeriesArguments& arguments, SeriesSettings& settings);
 
 } // namespace corvanta::cli

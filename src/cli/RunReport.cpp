@@ -75,6 +75,11 @@ std::string summaryLine(const RowCounts& counts, double elapsed, bool interrupte
         line += std::string(statusMark(kFailures[i])) + " " +
                 std::to_string(counts.count(kFailures[i]));
     }
+    // Only a run that looked for them (list form, --check-words, 10002) finds keywords the
+    // service does not index.
+    if (const int notIndexed = counts.count(QueryStatus::NotIndexed))
+        line += ", " + std::string(statusMark(QueryStatus::NotIndexed)) + " " +
+                std::to_string(notIndexed);
     return line + "), " + formatDuration(elapsed);
 }
 
@@ -88,6 +93,9 @@ std::string failureAdvice(const RowCounts& counts) {
                   "fewer --threads\n";
     if (counts.count(QueryStatus::NotQueried) > 0)
         advice += "未查询: these rows were not queried; run again to fill them in\n";
+    if (counts.count(QueryStatus::NotIndexed) > 0)
+        advice += "未收录: the service does not index these keywords; asking again does not "
+                  "help\n";
     return advice;
 }
 

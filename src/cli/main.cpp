@@ -1,6 +1,7 @@
 // corvanta-cli: the batch mode, a front end over the same core engine as the window.
 #include "cli/BatchCommands.h"
 #include "cli/QueryArguments.h"
+#include "cli/SeriesCommand.h"
 #include "query/IndexService.h"
 
 #include <CLI/CLI.hpp>
@@ -41,6 +42,18 @@ struct CookieOptions {
     }
 };
 
+void addRequestOptions(CLI::App& command, std::vector<std::string>& headers, std::string& area) {
+    command
+        .add_option("--header", headers,
+                    "an extra request header line \"Name: value\" copied from the browser's "
+                    "request to the service (for example Cipher-Text or Referer); repeatable")
+        ->type_name("LINE")
+        ->take_all();
+    command.add_option("--area", area, "region code; 0 is the whole country")
+        ->type_name("CODE")
+        ->capture_default_str();
+}
+
 int fail(const std::string& message) {
     std::cerr << "corvanta-cli: " << message << std::endl;
     return ExitBadInput;
@@ -67,13 +80,38 @@ int main(int argc, char** argv) {
         ->required();
     queryCommand
         ->add_option("-o,--output", query.output,
-                     "OUT: .txt, .csv, .xls or .xlsx, written by its extension")
+                     "OUT: .txt, .csv, .xls, .xlsx or .jsonl, written by its extension; - writes "
+                     "JSON Lines to standard output")
         ->type_name("OUT")
         ->required();
     queryCookie.add(*queryCommand);
-    queryCommand->add_option("--period", query.period, "days averaged: 7, 30 or 365")
-        ->type_name("DAYS")
+    CLI::Option* periodOption =
+        queryCommand->add_option("--period", query.period, "days averaged: 7, 30 or 365")
+            ->type_name("DAYS")
+            ->capture_default_str();
+    queryCommand->add_option("--days", query.days, "days averaged, any positive number")
+        ->type_name("N");
+    queryCommand
+        ->add_option("--from", query.from, "first day of a date range (with --to), YYYY-MM-DD")
+        ->type_name("DATE");
+    queryCommand->add_option("--to", query.to, "last day of a date range (with --from)")
+        ->type_name("DATE");
+    queryCommand
+        ->add_option("--request-form", query.requestForm,
+                     "plain: the keyword itself; list: the service's JSON list form")
+        ->type_name("FORM")
         ->capture_default_str();
+    queryCommand
+        ->add_option("--per-request", query.perRequest,
+                     "keywords per request, 1 to 5 (list form only): fewer requests")
+        ->type_name("K")
+        ->capture_default_str();
+    addRequestOptions(*queryCommand, query.headers, query.area);
+    queryCommand->add_flag("--check-words", query.checkWords,
+                           "ask the service first which keywords it does not index (marked "
+                           "未收录 without a query)");
+    queryCommand->add_flag("--trends", query.trends,
+                           "add the year-on-year and period-on-period columns");
     queryCommand->add_option("--threads", query.threads, "requests at once, 1 to 100")
         ->type_name("N")
         ->capture_default_str();
@@ -123,6 +161,37 @@ int main(int argc, char** argv) {
                            "print the results table on standard output even when it is not a "
                            "terminal");
 
+    SeriesArguments series;
+    CookieOptions seriesCookie;
+    double seriesProgressEvery = 5.0;
+    CLI::App* seriesCommand = app.add_subcommand(
+        "series", "fetch every keyword's daily figures over a date range and write them to OUT");
+    seriesCommand
+        ->add_option("KEYWORDS", series.keywords,
+                     "keyword file: one keyword per line (UTF-8, UTF-16 or GB18030)")
+        ->type_name("FILE")
+        ->required();
+    seriesCommand
+        ->add_option("-o,--output", series.output,
+                     "OUT: .csv, .xlsx or .jsonl, one row per keyword and day; - writes JSON "
+                     "Lines to standard output")
+        ->type_name("OUT")
+        ->required();
+    seriesCommand->add_option("--from", series.from, "first day, YYYY-MM-DD")->type_name("DATE");
+    seriesCommand->add_option("--to", series.to, "last day, YYYY-MM-DD")->type_name("DATE");
+    seriesCookie.add(*seriesCommand);
+    addRequestOptions(*seriesCommand, series.headers, series.area);
+    seriesCommand
+        ->add_option("--endpoint", series.endpoint,
+                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
+    seriesCommand
+        ->add_option("--progress-every", seriesProgressEvery,
+                     "seconds between progress lines; 0: none")
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+
     std::string cookieEndpoint;
     CookieOptions testCookie;
     CLI::App* testCommand =
@@ -141,8 +210,17 @@ int main(int argc, char** argv) {
         return fail(std::string(e.what()) + " (see corvanta-cli --help)");
     }
 
+    if (seriesCommand->parsed()) {
+        series.cookie = seriesCookie.arguments();
+        SeriesSettings settings;
+        if (const std::string error = checkSeriesArguments(series, settings); !error.empty())
+            return fail(error);
+        return runSeriesCommand(settings, ReportOptions{seriesProgressEvery, false});
+    }
+
     if (queryCommand->parsed()) {
         query.cookie = queryCookie.arguments();
+        query.periodGiven = periodOption->count() > 0;
         QuerySettings settings;
         if (const std::string error = checkQueryArguments(query, settings); !error.empty())
             return fail(error);

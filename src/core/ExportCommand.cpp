@@ -12,6 +12,9 @@ std::string defaultExportFileName() {
 ExportResult exportResults(const ResultsTable& table, const std::string& path) {
     ExportOptions options;
     options.separator = "|";
+    if (table.hasTrendColumns())
+        return exportTable(table, path, std::string(kExportTitles) + "|" + kExportTrendTitles,
+                           options);
     return exportTable(table, path, kExportTitles, options);
 }
 

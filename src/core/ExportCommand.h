@@ -12,6 +12,9 @@ class ResultsTable;
 
 // The columns written, in this order.
 inline constexpr const char* kExportTitles = "关键词|PC指数|移动指数|总指数";
+// The columns written after them for a table with trend columns.
+inline constexpr const char* kExportTrendTitles =
+    "总指数同比|总指数环比|PC同比|PC环比|移动同比|移动环比";
 
 // The save dialog's file types: description and pattern pairs joined by "|".
 inline constexpr const char* kExportFilter =
@@ -22,7 +25,8 @@ inline constexpr const char* kExportFilter =
 // "Bramble指数查询".
 std::string defaultExportFileName();
 
-// Writes the keyword and the three averages of every row to `path`, by its extension.
+// Writes the keyword and the three averages of every row to `path`, by its extension, then
+// the six trends when the table has trend columns.
 ExportResult exportResults(const ResultsTable& table, const std::string& path);
 
 } // namespace corvanta

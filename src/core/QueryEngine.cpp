@@ -1,6 +1,7 @@
 #include "core/QueryEngine.h"
 
 #include "core/ResultsTable.h"
+#include "query/KeywordGroups.h"
 #include "query/QueryText.h"
 #include "util/Platform.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <random>
 
 namespace corvanta {
@@ -27,6 +29,7 @@ struct QueryEngine::State {
     std::shared_ptr<ResultsTable> table;
     std::shared_ptr<const QueryInputs> inputs;
     QueryEngineOptions options;
+    RequestShape shape;
     std::atomic<bool> cancelled{false};   // watched by the requests in flight
     std::unique_ptr<CookieRoster> roster; // the run's cookies, when it has its own list
     std::atomic<bool> noneLeftReported{false};
@@ -70,7 +73,8 @@ struct QueryEngine::State {
         }
     }
 
-    void runTask(int row, Period period) {
+    // One task: the rows' keywords in one request (one row, unless perRequest is above 1).
+    void runTask(const std::vector<int>& rows, Period period) {
         static thread_local bool lowered = false;
         if (!lowered) {
             platform::lowerCurrentThreadPriority();
@@ -80,11 +84,15 @@ struct QueryEngine::State {
             std::lock_guard lock(mutex);
             ++running;
         }
-        const QueryOutcome outcome = queryRow(row, period);
-        // A cancelled query leaves a row that already holds an outcome as it was.
-        if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
-            table->setOutcome(row, outcome);
-        rowFinished(row, outcome.status);
+        const std::vector<QueryOutcome> outcomes = queryRows(rows, period);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const int row = rows[i];
+            const QueryOutcome& outcome = outcomes[i];
+            // A cancelled query leaves a row that already holds an outcome as it was.
+            if (outcome.status != QueryStatus::NotQueried || !table->rowState(row).queried)
+                table->setOutcome(row, outcome);
+            rowFinished(row, outcome.status);
+        }
         {
             std::lock_guard lock(mutex);
             --running;
@@ -92,44 +100,62 @@ struct QueryEngine::State {
         idle.notify_all();
     }
 
-    // Queries one row: through the run's cookies in turn when it has several, trying a
-    // failed row again as the options say.
-    QueryOutcome queryRow(int row, Period period) {
+    // Queries the rows' keywords together: through the run's cookies in turn when it has
+    // several, asking again for the keywords that failed as the options say.
+    std::vector<QueryOutcome> queryRows(const std::vector<int>& rows, Period period) {
         QueryRequest request;
         request.base = options.base;
-        request.keyword = table->cellText(row, KeywordColumn);
         request.period = period;
         request.cancel = &cancelled;
         request.timeoutSeconds = options.timeoutSeconds;
+        request.form = shape.form;
+        std::vector<std::string> keywords;
+        for (const int row : rows)
+            keywords.push_back(table->cellText(row, KeywordColumn));
 
+        std::vector<QueryOutcome> outcomes(rows.size(),
+                                           failedOutcome(QueryStatus::NotQueried, "查询已取消"));
+        std::vector<std::size_t> pending(rows.size());
+        for (std::size_t i = 0; i < pending.size(); ++i)
+            pending[i] = i;
         int failures = 0;
-        // A row moves to another cookie at most this often, so that cookies that keep being
-        // blocked and coming back after their rest cannot hold it for ever.
+        // Rows move to another cookie at most this often, so that cookies that keep being
+        // blocked and coming back after their rest cannot hold them for ever.
         int moves = roster ? 3 * roster->size() : 0;
-        for (;;) {
-            if (cancelled.load())
-                return failedOutcome(QueryStatus::NotQueried, "查询已取消");
+        while (!pending.empty() && !cancelled.load()) {
             int cookieIndex = -1;
             if (roster) {
-                switch (roster->take(cookieIndex, cancelled)) {
-                case CookieRoster::Turn::Ready:
-                    request.cookie = roster->cookie(cookieIndex);
+                const CookieRoster::Turn turn = roster->take(cookieIndex, cancelled);
+                if (turn == CookieRoster::Turn::Cancelled)
                     break;
-                case CookieRoster::Turn::Cancelled:
-                    return failedOutcome(QueryStatus::NotQueried, "查询已取消");
-                case CookieRoster::Turn::NoneLeft:
+                if (turn == CookieRoster::Turn::NoneLeft) {
                     reportNoneLeft();
-                    return failedOutcome(QueryStatus::NotQueried,
-                                         "没有可用的cookie：全部无效或请求受限");
+                    for (const std::size_t i : pending)
+                        outcomes[i] = failedOutcome(QueryStatus::NotQueried,
+                                                    "没有可用的cookie：全部无效或请求受限");
+                    break;
                 }
+                request.cookie = roster->cookie(cookieIndex);
             } else {
                 request.cookie = inputs->cookieText();
             }
-            QueryOutcome outcome = queryKeyword(request);
+            std::vector<std::string> asked;
+            for (const std::size_t i : pending)
+                asked.push_back(keywords[i]);
+            const std::vector<QueryOutcome> got = queryKeywords(request, asked);
 
-            if (roster && (outcome.status == QueryStatus::CookieRefused ||
-                           outcome.status == QueryStatus::RequestBlocked)) {
-                const bool refused = outcome.status == QueryStatus::CookieRefused;
+            std::optional<QueryStatus> cookieTrouble;
+            std::vector<std::size_t> failed;
+            for (std::size_t k = 0; k < pending.size(); ++k) {
+                outcomes[pending[k]] = got[k];
+                if (got[k].status == QueryStatus::CookieRefused ||
+                    got[k].status == QueryStatus::RequestBlocked)
+                    cookieTrouble = got[k].status;
+                if (got[k].status == QueryStatus::Failed)
+                    failed.push_back(pending[k]);
+            }
+            if (roster && cookieTrouble) {
+                const bool refused = *cookieTrouble == QueryStatus::CookieRefused;
                 if (refused ? roster->refuse(cookieIndex) : roster->block(cookieIndex)) {
                     CookieEvent event;
                     event.kind = refused ? CookieEvent::Kind::Refused : CookieEvent::Kind::Blocked;
@@ -138,16 +164,16 @@ struct QueryEngine::State {
                     reportCookie(event);
                 }
                 if (roster->usableCount() > 0 && moves-- > 0)
-                    continue; // the row goes to another cookie
-                return outcome;
+                    continue; // the rows go to another cookie
+                break;
             }
-            if (outcome.status == QueryStatus::Failed && failures < options.retries) {
-                if (!waitBeforeRetry(failures++))
-                    return failedOutcome(QueryStatus::NotQueried, "查询已取消");
-                continue;
-            }
-            return outcome;
+            if (failed.empty() || failures >= options.retries)
+                break;
+            if (!waitBeforeRetry(failures++))
+                break;
+            pending = std::move(failed);
         }
+        return outcomes;
     }
 
     // Waits before the try after `failures` failed ones; false when cancelled meanwhile.
@@ -183,8 +209,10 @@ struct QueryEngine::State {
 };
 
 QueryEngine::QueryEngine(std::shared_ptr<ResultsTable> table,
-                         std::shared_ptr<const QueryInputs> inputs, QueryEngineOptions options)
+                         std::shared_ptr<const QueryInputs> inputs, QueryEngineOptions options,
+                         RequestShape shape)
     : state_(std::make_shared<State>()) {
+    state_->shape = std::move(shape);
     state_->table = std::move(table);
     state_->inputs = std::move(inputs);
     state_->options = std::move(options);
@@ -226,27 +254,47 @@ int QueryEngine::post(int count, const std::vector<int>* rows,
     ensurePool();
 
     int posted = 0;
+    const auto perTask =
+        static_cast<std::size_t>(std::clamp(state_->shape.perRequest, 1, kMaxKeywordsPerRequest));
+    std::vector<int> group; // rows of one task, all of groupPeriod
+    Period groupPeriod = Period::Days7;
+    const auto postGroup = [&] {
+        if (group.empty())
+            return;
+        const int size = static_cast<int>(group.size());
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->progress.posted += size;
+        }
+        std::shared_ptr<State> state = state_;
+        if (pool_.post([state, task = std::move(group), period = groupPeriod] {
+                state->runTask(task, period);
+            })) {
+            posted += size;
+        } else {
+            std::lock_guard lock(state_->mutex);
+            state_->progress.posted -= size;
+        }
+        group = {};
+    };
     for (int i = 0; i < count; ++i) {
         const int row = rows ? (*rows)[static_cast<std::size_t>(i)] : i;
         Period period;
         if (periodFromIndex(state_->inputs->periodIndex(), period)) {
-            {
-                std::lock_guard lock(state_->mutex);
-                ++state_->progress.posted;
-            }
-            std::shared_ptr<State> state = state_;
-            if (pool_.post([state, row, period] { state->runTask(row, period); })) {
-                ++posted;
-            } else {
-                std::lock_guard lock(state_->mutex);
-                --state_->progress.posted;
-            }
+            if (!group.empty() && period != groupPeriod)
+                postGroup();
+            group.push_back(row);
+            groupPeriod = period;
+            if (group.size() >= perTask)
+                postGroup();
         }
         if (pumpEvents && (i + 1) % kPumpEvery == 0)
             pumpEvents();
         if ((i + 1) % kReportEvery == 0)
             state_->report(&QueryEngineListener::rowsPosted, progress());
     }
+
+    postGroup();
 
     RunProgress snapshot;
     bool finished = false;

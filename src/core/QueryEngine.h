@@ -84,22 +84,31 @@ struct QueryEngineOptions {
     int retryWaitMs = 1000;
 };
 
+// What the requests of a run look like beyond the period; the defaults are the window's.
+struct RequestShape {
+    RequestForm form; // the word form, region, days or dates and extra headers
+    // Rows one task asks for in one request (list form only), 1 to kMaxKeywordsPerRequest;
+    // each row still gets its own outcome.
+    int perRequest = 1;
+};
+
 // Largest worker count a run starts the pool with, whatever number is typed.
 inline constexpr int kMaxWorkerCount = 100;
 
 class QueryEngine {
 public:
     QueryEngine(std::shared_ptr<ResultsTable> table, std::shared_ptr<const QueryInputs> inputs,
-                QueryEngineOptions options);
+                QueryEngineOptions options, RequestShape shape = {});
     // Shuts down (see shutdown).
     ~QueryEngine();
     QueryEngine(const QueryEngine&) = delete;
     QueryEngine& operator=(const QueryEngine&) = delete;
 
     // Starts the pool if it is not running (one core worker, at most the typed worker count,
-    // 1 to kMaxWorkerCount), then posts one task per row present now, each for the period
-    // chosen at its posting. `pumpEvents`, when given, runs now and then while posting so that
-    // a window stays responsive. Returns the number of rows posted.
+    // 1 to kMaxWorkerCount), then posts one task per row present now (per group of
+    // shape.perRequest rows of the same period), each for the period chosen at its posting.
+    // `pumpEvents`, when given, runs now and then while posting so that a window stays responsive.
+    // Returns the number of rows posted.
     int runQuery(const std::function<void()>& pumpEvents = {});
     // Posts the given rows only, like runQuery.
     int runRows(const std::vector<int>& rows, const std::function<void()>& pumpEvents = {});

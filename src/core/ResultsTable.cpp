@@ -6,10 +6,12 @@ namespace {
 
 constexpr std::array<const char*, ResultsColumnCount> kTitles = {"序号", "关键词", "PC指数",
                                                                  "移动指数", "总指数"};
+constexpr std::array<const char*, TrendColumnCount> kTrendTitles = {
+    "总指数同比", "总指数环比", "PC同比", "PC环比", "移动同比", "移动环比"};
 
 } // namespace
 
-ResultsTable::ResultsTable() = default;
+ResultsTable::ResultsTable(bool trendColumns) : trendColumns_(trendColumns) {}
 
 int ResultsTable::rowCount() const {
     std::lock_guard lock(mutex_);
@@ -17,20 +19,28 @@ int ResultsTable::rowCount() const {
 }
 
 int ResultsTable::listColumnCount() const {
-    return ResultsColumnCount;
+    return trendColumns_ ? ResultsColumnCount + TrendColumnCount : ResultsColumnCount;
 }
 
 std::string ResultsTable::columnTitle(int column) const {
-    return column >= 0 && column < ResultsColumnCount ? kTitles[column] : "";
+    if (column >= 0 && column < ResultsColumnCount)
+        return kTitles[static_cast<std::size_t>(column)];
+    if (trendColumns_ && column >= FirstTrendColumn && column < FirstTrendColumn + TrendColumnCount)
+        return kTrendTitles[static_cast<std::size_t>(column - FirstTrendColumn)];
+    return "";
 }
 
 std::string ResultsTable::cellText(int row, int column) const {
-    if (column < 0 || column >= ResultsColumnCount)
+    if (column < 0 || column >= listColumnCount())
         return {};
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return {};
-    return rows_[static_cast<std::size_t>(row)].cells[column];
+    const Row& target = rows_[static_cast<std::size_t>(row)];
+    if (column < ResultsColumnCount)
+        return target.cells[static_cast<std::size_t>(column)];
+    return target.trends ? (*target.trends)[static_cast<std::size_t>(column - FirstTrendColumn)]
+                         : std::string();
 }
 
 int ResultsTable::insertRow() {
@@ -62,13 +72,20 @@ int ResultsTable::appendKeywords(const std::vector<std::string>& keywords) {
 }
 
 void ResultsTable::setCellText(int row, int column, const std::string& text) {
-    if (column < 0 || column >= ResultsColumnCount)
+    if (column < 0 || column >= listColumnCount())
         return;
     {
         std::lock_guard lock(mutex_);
         if (row < 0 || row >= static_cast<int>(rows_.size()))
             return;
-        rows_[static_cast<std::size_t>(row)].cells[column] = text;
+        Row& target = rows_[static_cast<std::size_t>(row)];
+        if (column < ResultsColumnCount) {
+            target.cells[static_cast<std::size_t>(column)] = text;
+        } else {
+            if (!target.trends)
+                target.trends = std::make_unique<std::array<std::string, TrendColumnCount>>();
+            (*target.trends)[static_cast<std::size_t>(column - FirstTrendColumn)] = text;
+        }
     }
     notifyChanged(row);
 }
@@ -82,6 +99,11 @@ void ResultsTable::setOutcome(int row, const QueryOutcome& outcome) {
         target.cells[PcColumn] = outcome.pc;
         target.cells[MobileColumn] = outcome.mobile;
         target.cells[OverallColumn] = outcome.overall;
+        if (trendColumns_) {
+            if (!target.trends)
+                target.trends = std::make_unique<std::array<std::string, TrendColumnCount>>();
+            *target.trends = outcome.trends;
+        }
         target.state.queried = true;
         target.state.status = outcome.status;
         target.state.reason = outcome.ok() ? std::string() : outcome.reason;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ enum ResultsColumn : int {
     MobileColumn = 3,
     OverallColumn = 4,
     ResultsColumnCount = 5,
+    // The trend columns of a table made with them (see ResultsTable's constructor): the
+    // outcome's trends in their order, overall yoy and qoq, PC yoy and qoq, mobile yoy and qoq.
+    FirstTrendColumn = 5,
+    TrendColumnCount = 6,
 };
 
 // Told what changed in a ResultsTable. Called on the thread that made the change, after
@@ -37,11 +42,14 @@ struct RowState {
 };
 
 // The program's one store of results: rows of five text cells (number, keyword, PC, mobile,
-// overall) that are only ever appended, so a row index stays valid for the whole run. Every
-// operation is atomic and may be called from any thread.
+// overall), and six trend cells after them in a table made with trend columns, that are only
+// ever appended, so a row index stays valid for the whole run. Every operation is atomic and
+// may be called from any thread.
 class ResultsTable : public ListSource {
 public:
-    ResultsTable();
+    // The trend columns cost a row nothing until its outcome is written.
+    explicit ResultsTable(bool trendColumns = false);
+    bool hasTrendColumns() const { return trendColumns_; }
 
     int rowCount() const override;
     int listColumnCount() const override;
@@ -66,12 +74,14 @@ public:
 private:
     struct Row {
         std::array<std::string, ResultsColumnCount> cells;
+        std::unique_ptr<std::array<std::string, TrendColumnCount>> trends;
         RowState state;
     };
 
     void notifyAppended(int first, int count);
     void notifyChanged(int row);
 
+    const bool trendColumns_;
     mutable std::mutex mutex_;
     std::deque<Row> rows_; // a deque: appending never moves the rows already held
     std::mutex listenerMutex_;

@@ -38,7 +38,43 @@ std::string statusReason(long long status, const nlohmann::json& answer) {
     std::string reason = "服务返回 status " + std::to_string(status);
     if (const std::string message = serviceMessage(answer); !message.empty())
         reason += "（" + message + "）";
+    if (status == 10002)
+        reason += "：服务不收录这个关键词";
+    if (status == 10018)
+        reason += "：服务要求浏览器会话里的请求头（如 Cipher-Text、Referer），"
+                  "请从浏览器的请求里复制，用 --header \"名称: 值\" 加上";
     return reason;
+}
+
+// A figure of a generalRatio entry's series (avg, yoy, qoq) as the JSON wrote it; empty
+// when it is missing.
+std::string figureInEntry(const nlohmann::json& entry, const char* series, const char* figure) {
+    if (!entry.is_object())
+        return {};
+    const auto part = entry.find(series);
+    if (part == entry.end() || !part->is_object())
+        return {};
+    const auto value = part->find(figure);
+    if (value == part->end() || value->is_null())
+        return {};
+    return value->is_string() ? value->get<std::string>() : value->dump();
+}
+
+void readTrends(const nlohmann::json& entry, QueryOutcome& outcome) {
+    int i = 0;
+    for (const char* series : {"all", "pc", "wise"})
+        for (const char* figure : {"yoy", "qoq"})
+            outcome.trends[static_cast<std::size_t>(i++)] = figureInEntry(entry, series, figure);
+}
+
+const nlohmann::json* firstRatioEntry(const nlohmann::json& answer) {
+    const auto data = answer.find("data");
+    if (data == answer.end() || !data->is_object())
+        return nullptr;
+    const auto ratios = data->find("generalRatio");
+    if (ratios == data->end() || !ratios->is_array() || ratios->empty())
+        return nullptr;
+    return &ratios->front();
 }
 
 // The series' average in the answer's first generalRatio entry, as the JSON wrote it;
@@ -84,6 +120,8 @@ const char* statusMark(QueryStatus status) {
         return "失败";
     case QueryStatus::NotQueried:
         return "未查询";
+    case QueryStatus::NotIndexed:
+        return "未收录";
     }
     return "失败";
 }
@@ -92,6 +130,7 @@ QueryOutcome failedOutcome(QueryStatus status, std::string reason) {
     QueryOutcome outcome;
     outcome.status = status;
     outcome.pc = outcome.mobile = outcome.overall = statusMark(status);
+    outcome.trends.fill(statusMark(status));
     outcome.reason = std::move(reason);
     return outcome;
 }
@@ -120,6 +159,8 @@ QueryOutcome readIndexAnswer(const WebExchange& exchange, const std::string& ans
         return failedOutcome(QueryStatus::CookieRefused, statusReason(status, json));
     if (status == 10001)
         return failedOutcome(QueryStatus::RequestBlocked, statusReason(status, json));
+    if (status == 10002)
+        return failedOutcome(QueryStatus::NotIndexed, statusReason(status, json));
     if (status != 0)
         return failedOutcome(QueryStatus::Failed, statusReason(status, json));
 
@@ -128,17 +169,33 @@ QueryOutcome readIndexAnswer(const WebExchange& exchange, const std::string& ans
     outcome.overall = averageOf(answer, json, "all#引号:{#引号avg#引号:", "all");
     outcome.pc = averageOf(answer, json, "pc#引号:{#引号avg#引号:", "pc");
     outcome.mobile = averageOf(answer, json, "wise#引号:{#引号avg#引号:", "wise");
+    if (const nlohmann::json* entry = firstRatioEntry(json))
+        readTrends(*entry, outcome);
     return outcome;
+}
+
+std::string fetchFromService(const QueryRequest& request, const std::string& url,
+                             WebExchange& exchange, bool post) {
+    for (const std::string& line : request.form.headers) {
+        if (const std::string problem = headerLineProblem(line); !problem.empty()) {
+            exchange.statusText = "请求头 \"" + line + "\" 不能发送：" + problem;
+            return {};
+        }
+    }
+    exchange.url = url;
+    exchange.method = post ? 1 : 0;
+    exchange.extraHeaders = headerBlock(request.form.headers);
+    exchange.sendCookies = cookieLine(request.cookie);
+    exchange.cancel = request.cancel;
+    exchange.timeoutSeconds = request.timeoutSeconds;
+    return webFetch(exchange);
 }
 
 QueryOutcome queryKeyword(const QueryRequest& request) {
     WebExchange exchange;
-    exchange.url = indexRequestUrl(request.base, request.keyword, request.period);
-    exchange.method = 1;
-    exchange.sendCookies = cookieLine(request.cookie);
-    exchange.cancel = request.cancel;
-    exchange.timeoutSeconds = request.timeoutSeconds;
-    const std::string answer = webFetch(exchange);
+    const std::string answer = fetchFromService(
+        request, indexRequestUrl(request.base, {request.keyword}, request.period, request.form),
+        exchange);
     return readIndexAnswer(exchange, answer);
 }
 

@@ -6,6 +6,7 @@
 #include "util/Platform.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <random>
 
 namespace corvanta {
@@ -218,8 +219,8 @@ TEST_F(CliTest, FailedRowsAreMarkedCountedAndEndWithExitCodeOne) {
          fake::Fault::None,
          kCookie,
          {"python", "iphone 15"},
-         "5 rows, 3 succeeded, 2 failed (cookie无效 0, 请求受限 0, 失败 2, 未查询 0)",
-         ""},
+         "5 rows, 3 succeeded, 2 failed (cookie无效 0, 请求受限 0, 失败 0, 未查询 0, 未收录 2)",
+         "未收录: the service does not index"},
         {"refused cookie",
          fake::Fault::None,
          "BDUSS=stale",
@@ -545,6 +546,284 @@ TEST_F(CliTest, HelpAndVersion) {
     EXPECT_EQ(r.exitCode, 0);
     for (const char* part : {"--cookie-file", "--period", "--threads", "--endpoint", "--output"})
         EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+}
+
+// ---- the request forms, JSON Lines and the daily series
+
+// The lines of a JSON Lines text, each parsed by a real JSON parser.
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::json> rows;
+    for (const std::string& line : splitLines(text))
+        if (!line.empty())
+            rows.push_back(nlohmann::json::parse(line)); // throws on a broken line
+    return rows;
+}
+
+const std::string kNotIndexed = "\xE6\x9C\xAA\xE6\x94\xB6\xE5\xBD\x95"; // 未收录
+
+// Five keywords per request give the values of one keyword per request with a fifth of the
+// requests; the .jsonl rows read back with a JSON parser hold the same texts.
+TEST_F(CliTest, FiveKeywordsPerRequestGiveTheSameValuesWithAFifthOfTheRequests) {
+    const std::vector<std::string> words = numbered(23, "\xE8\xAF\x8D"); // 词0..词22
+    const std::string keywords = keywordFile(words);
+    CliResult r = run(queryArgs(keywords, path("single.jsonl"), {"--period", "30"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::size_t singleRequests = service.requests().size();
+    EXPECT_EQ(singleRequests, words.size());
+    service.clearRequests();
+    r = run(queryArgs(keywords, path("grouped.jsonl"),
+                      {"--period", "30", "--request-form", "list", "--per-request", "5"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(service.requests().size(), 5u) << "23 keywords in groups of five";
+    for (const auto& request : service.requests())
+        EXPECT_TRUE(request.requestLine.starts_with("POST /api/SearchApi/index?word=%5B%5B%7B"))
+            << request.requestLine;
+
+    const auto single = jsonLines(test::readText(path("single.jsonl")));
+    const auto grouped = jsonLines(test::readText(path("grouped.jsonl")));
+    ASSERT_EQ(single.size(), words.size());
+    EXPECT_EQ(single, grouped);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const auto expected = FakeIndexService::expectedAverages(words[i], 30);
+        EXPECT_EQ(grouped[i]["keyword"], words[i]);
+        EXPECT_EQ(grouped[i]["pc"], std::to_string(expected.pc));
+        EXPECT_EQ(grouped[i]["mobile"], std::to_string(expected.wise));
+        EXPECT_EQ(grouped[i]["overall"], std::to_string(expected.all));
+        EXPECT_EQ(grouped[i]["status"], "ok");
+        EXPECT_EQ(grouped[i]["reason"], "");
+        EXPECT_FALSE(grouped[i].contains("pc_yoy")) << "trends only with --trends";
+    }
+}
+
+// --trends adds six columns after the four in a workbook, and six fields in JSON Lines.
+TEST_F(CliTest, TrendColumnsFollowTheFourInEveryFormat) {
+    const std::string keywords = keywordFile();
+    const std::string out = path("trends.xlsx");
+    CliResult r = run(queryArgs(keywords, out, {"--trends", "--days", "90"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto values = workbookValues(out);
+    const auto cell = [&](const std::string& ref) {
+        for (const auto& [key, value] : values)
+            if (key.ends_with("!" + ref))
+                return value;
+        return std::string("<none>");
+    };
+    const std::vector<std::string> titles = {"关键词",     "PC指数",     "移动指数", "总指数",
+                                             "总指数同比", "总指数环比", "PC同比",   "PC环比",
+                                             "移动同比",   "移动环比"};
+    for (std::size_t c = 0; c < titles.size(); ++c)
+        EXPECT_EQ(cell(std::string(1, static_cast<char>('A' + c)) + "1"), titles[c]);
+    for (std::size_t row = 0; row < kKeywords.size(); ++row) {
+        const auto a = FakeIndexService::expectedAverages(kKeywords[row], 90);
+        const std::string n = std::to_string(row + 2);
+        EXPECT_EQ(cell("A" + n), kKeywords[row]);
+        EXPECT_EQ(cell("D" + n), std::to_string(a.all));
+        const int trends[] = {a.allYoy, a.allQoq, a.pcYoy, a.pcQoq, a.wiseYoy, a.wiseQoq};
+        for (int t = 0; t < 6; ++t)
+            EXPECT_EQ(cell(std::string(1, static_cast<char>('E' + t)) + n),
+                      std::to_string(trends[t]))
+                << kKeywords[row] << " column " << t;
+    }
+
+    r = run(queryArgs(keywords, "-", {"--trends"}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto rows = jsonLines(r.out);
+    ASSERT_EQ(rows.size(), kKeywords.size());
+    const auto a = FakeIndexService::expectedAverages(kKeywords[0], 7);
+    EXPECT_EQ(rows[0]["overall_yoy"], std::to_string(a.allYoy));
+    EXPECT_EQ(rows[0]["mobile_qoq"], std::to_string(a.wiseQoq));
+}
+
+// A keyword the service does not index is "未收录", found by its 10002 answer or by
+// checkWordsExists before any query; the other rows keep their values.
+TEST_F(CliTest, AnUnindexedKeywordIsMarkedWithAndWithoutCheckWords) {
+    service.setUnknownKeywords({"python"});
+    const std::string keywords = keywordFile();
+    struct Case {
+        const char* name;
+        std::vector<std::string> more;
+        std::size_t indexRequests;
+        std::size_t checkRequests;
+    };
+    const Case cases[] = {
+        {"10002 answer", {}, 5, 0},
+        {"10002 answer in a group", {"--request-form", "list", "--per-request", "5"}, 6, 0},
+        {"checkWordsExists", {"--check-words"}, 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        service.clearRequests();
+        const CliResult r = run(queryArgs(keywords, "-", c.more));
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("未收录 1"), std::string::npos) << r.err;
+        const auto rows = jsonLines(r.out);
+        ASSERT_EQ(rows.size(), kKeywords.size());
+        for (const auto& row : rows) {
+            const bool unindexed = row["keyword"] == "python";
+            EXPECT_EQ(row["status"], unindexed ? kNotIndexed : "ok") << row.dump();
+            if (unindexed) {
+                EXPECT_EQ(row["overall"], kNotIndexed);
+            }
+        }
+        std::size_t index = 0, check = 0;
+        for (const auto& request : service.requests()) {
+            index += request.target.starts_with("/api/SearchApi/index?");
+            check += request.target.starts_with("/api/AddWordApi/checkWordsExists?");
+        }
+        EXPECT_EQ(index, c.indexRequests);
+        EXPECT_EQ(check, c.checkRequests);
+    }
+}
+
+// The service's demand for browser headers (10018) is met with --header; a header line that
+// could split the request is refused before anything is sent.
+TEST_F(CliTest, HeadersAreSentAsGivenAndBrokenOnesRefused) {
+    service.setRequiredHeader("Cipher-Text", "abc123");
+    const std::string keywords = keywordFile({"a"});
+    CliResult r = run(queryArgs(keywords, "-"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("--header"), std::string::npos) << r.out;
+    r = run(queryArgs(keywords, "-",
+                      {"--header", "Cipher-Text: abc123", "--header", "Referer: https://x/"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
+
+    service.clearRequests();
+    r = run(queryArgs(keywords, path("out.csv"), {"--header", "X-A: 1\r\nX-Injected: 1"}));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("cannot be sent"), std::string::npos) << r.err;
+    EXPECT_TRUE(service.requests().empty());
+}
+
+// Every new option is checked before anything is sent.
+TEST_F(CliTest, BadFormsDatesAndCountsAreRefusedWithExitCodeTwo) {
+    const std::string keywords = keywordFile();
+    const std::string out = path("out.csv");
+    struct Case {
+        std::vector<std::string> more;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--from", "2024-02-30", "--to", "2024-03-01"}, "--from '2024-02-30' is not a real date"},
+        {{"--from", "2024-01-01", "--to", "2024/03/01"}, "--to '2024/03/01' is not a real date"},
+        {{"--from", "2024-03-02", "--to", "2024-03-01"}, "--from 2024-03-02 is after --to"},
+        {{"--from", "2024-03-01"}, "--from needs --to"},
+        {{"--to", "2024-03-01"}, "--to needs --from"},
+        {{"--from", "2024-01-01", "--to", "2024-02-01", "--days", "3"}, "--days cannot be given"},
+        {{"--period", "30", "--days", "3"}, "--period cannot be given with --days"},
+        {{"--days", "0"}, "--days '0' is not a positive whole number"},
+        {{"--days", "-4"}, "--days '-4' is not a positive whole number"},
+        {{"--request-form", "list", "--per-request", "6"},
+         "--per-request '6' is not a whole number from 1 to 5"},
+        {{"--request-form", "list", "--per-request", "0"}, "--per-request '0'"},
+        {{"--request-form", "list", "--per-request", "x"}, "--per-request 'x'"},
+        {{"--per-request", "3"}, "needs --request-form list"},
+        {{"--request-form", "json"}, "unknown --request-form 'json'"},
+        {{"--area", "beijing"}, "--area 'beijing' is not a region code"},
+        {{"--header", "NoColon"}, "--header 'NoColon' cannot be sent"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& arg : c.more)
+            shown += arg + " ";
+        SCOPED_TRACE(shown);
+        const CliResult r = run(queryArgs(keywords, out, c.more));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(countOf(r.err, "\n"), 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    for (const auto& more : std::vector<std::vector<std::string>>{
+             {"--from", "2024-13-01", "--to", "2024-12-31"},
+             {"--from", "2024-03-01"},
+             {"--from", "2024-01-01", "--to", "2024-01-02", "-o", path("series.txt")}}) {
+        std::vector<std::string> args = {"series",   keywords, "-o",         path("series.csv"),
+                                         "--cookie", kCookie,  "--endpoint", service.baseUrl()};
+        args.insert(args.end(), more.begin(), more.end());
+        const CliResult r = run(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_TRUE(r.err.starts_with("corvanta-cli: ")) << r.err;
+    }
+    EXPECT_TRUE(service.requests().empty());
+}
+
+// The daily series: windows of at most 300 days joined, every figure the fake service's
+// own, an empty day empty (null in JSON Lines, an empty field in a text file).
+TEST_F(CliTest, TheDailySeriesIsDecodedJoinedAndWrittenAsIs) {
+    const std::vector<std::string> words = {kKeywords[0], "python"};
+    const std::string keywords = keywordFile(words);
+    CliResult r = run({"series", keywords, "-o", path("series.jsonl"), "--from", "2023-06-01",
+                       "--to", "2024-06-30", "--cookie", kCookie, "--endpoint", service.baseUrl()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const int days = 396; // 2023-06-01 .. 2024-06-30: two windows
+    std::size_t indexRequests = 0;
+    for (const auto& request : service.requests())
+        indexRequests += request.target.starts_with("/api/SearchApi/index?");
+    EXPECT_EQ(indexRequests, 4u);
+    const auto rows = jsonLines(test::readText(path("series.jsonl")));
+    ASSERT_EQ(rows.size(), words.size() * days);
+    int nulls = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& row = rows[i];
+        const std::string& keyword = words[i / days];
+        EXPECT_EQ(row["keyword"], keyword);
+        const std::string date = row["date"];
+        const std::pair<const char*, fake::Series> series[] = {{"overall", fake::Series::All},
+                                                               {"pc", fake::Series::Pc},
+                                                               {"mobile", fake::Series::Wise}};
+        for (const auto& [name, which] : series) {
+            const auto expected = FakeIndexService::dailyFigure(keyword, date, which);
+            if (expected) {
+                EXPECT_EQ(row[name], *expected) << date << " " << name;
+            } else {
+                EXPECT_TRUE(row[name].is_null()) << date << " " << name;
+                ++nulls;
+            }
+        }
+    }
+    EXPECT_EQ(rows.front()["date"], "2023-06-01");
+    EXPECT_EQ(rows[days - 1]["date"], "2024-06-30");
+    EXPECT_EQ(rows[299]["date"], "2024-03-26");
+    EXPECT_EQ(rows[300]["date"], "2024-03-27");
+    EXPECT_GT(nulls, 0);
+
+    // The same rows in a text file: an empty figure is an empty field, never 0.
+    r = run({"series", keywords, "-o", path("series.csv"), "--from", "2024-01-01", "--to",
+             "2024-01-31", "--cookie", kCookie, "--endpoint", service.baseUrl()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = readTextExport(path("series.csv"));
+    ASSERT_EQ(lines.size(), words.size() * 31);
+    for (const auto& fields : lines) {
+        ASSERT_EQ(fields.size(), 5u);
+        const auto expected = FakeIndexService::dailyFigure(fields[0], fields[1], fake::Series::Pc);
+        EXPECT_EQ(fields[3], expected ? std::to_string(*expected) : "") << fields[1];
+    }
+}
+
+// An empty key or a short series fails that keyword (after asking again), and leaves no
+// rows of it; an empty key that a second attempt replaces costs nothing.
+TEST_F(CliTest, ASeriesThatCannotBeDecodedIsAFailureNeverNumbers) {
+    const std::string keywords = keywordFile({"a"});
+    const std::vector<std::string> args = {
+        "series", keywords,     "-o",       "-",     "--from",     "2024-01-01",
+        "--to",   "2024-01-10", "--cookie", kCookie, "--endpoint", service.baseUrl()};
+    service.setEmptyKeyAnswers(2); // the first attempt's both addresses
+    CliResult r = run(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(jsonLines(r.out).size(), 10u);
+
+    service.setEmptyKeyAnswers(1000);
+    r = run(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("解码密钥为空"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 keywords, 0 succeeded, 1 failed"), std::string::npos) << r.err;
+
+    service.setEmptyKeyAnswers(0);
+    service.setSeriesDaysDropped(2);
+    r = run(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("8"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
 }
 
 } // namespace

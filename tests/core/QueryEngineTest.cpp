@@ -5,6 +5,7 @@
 #include "core/ResultsTable.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <thread>
 
 namespace corvanta {
@@ -130,8 +131,8 @@ TEST_F(QueryEngineTest, FailuresAreMarkedNeverShownAsValues) {
         {"truncated json", fake::Fault::TruncatedJson, "BDUSS=corvanta-demo", QueryStatus::Failed,
          "失败"},
         {"reset", fake::Fault::ResetConnection, "BDUSS=corvanta-demo", QueryStatus::Failed, "失败"},
-        {"unknown keyword", fake::Fault::UnknownKeyword, "BDUSS=corvanta-demo", QueryStatus::Failed,
-         "失败"},
+        {"unknown keyword", fake::Fault::UnknownKeyword, "BDUSS=corvanta-demo",
+         QueryStatus::NotIndexed, "未收录"},
     };
     addKeywords(1);
     int run = 0;
@@ -363,6 +364,62 @@ TEST_F(LongRunTest, APaceBelowTheServicesLimitGetsNoBlock) {
     ASSERT_TRUE(recorder.waitFinished());
     EXPECT_EQ(service.blockedAnswers(), 0);
     expectEveryRowAValue();
+}
+
+// Rows grouped per request: a group never mixes periods, each row gets its own keyword's
+// values and trends, and one unindexed keyword costs only its own row.
+TEST_F(QueryEngineTest, SeveralRowsPerRequestEachGetTheirOwnOutcome) {
+    engine.reset();
+    table = std::make_shared<ResultsTable>(true);
+    RequestShape shape;
+    shape.form.wordForm = WordForm::List;
+    shape.perRequest = 5;
+    engine =
+        std::make_unique<QueryEngine>(table, inputs, engineOptions(service.baseUrl(), 5), shape);
+    engine->setListener(&recorder);
+    service.setUnknownKeywords({"kw7"});
+    addKeywords(12);
+    inputs->set("3", "BDUSS=corvanta-demo", 1);
+    EXPECT_EQ(engine->runQuery(), 12);
+    ASSERT_TRUE(recorder.waitFinished(1));
+    EXPECT_EQ(recorder.last().done, 12);
+    EXPECT_EQ(recorder.last().count(QueryStatus::NotIndexed), 1);
+    // Three groups (5, 5, 2); the group holding kw7 asked again one keyword at a time.
+    EXPECT_EQ(service.requests().size(), 3u + 5u);
+    for (int row = 0; row < 12; ++row) {
+        const std::string keyword = table->cellText(row, KeywordColumn);
+        if (keyword == "kw7") {
+            EXPECT_EQ(table->rowState(row).status, QueryStatus::NotIndexed);
+            EXPECT_EQ(table->cellText(row, FirstTrendColumn), "未收录");
+            continue;
+        }
+        const auto expected = FakeIndexService::expectedAverages(keyword, 30);
+        EXPECT_EQ(table->cellText(row, OverallColumn), std::to_string(expected.all)) << keyword;
+        EXPECT_EQ(table->cellText(row, MobileColumn), std::to_string(expected.wise)) << keyword;
+        EXPECT_EQ(table->cellText(row, FirstTrendColumn + 3), std::to_string(expected.pcQoq));
+    }
+
+    // A period change during posting starts a new group.
+    class SwitchingInputs : public test::TestInputs {
+    public:
+        int periodIndex() const override { return asked_++ < 3 ? 0 : 2; }
+
+    private:
+        mutable std::atomic<int> asked_{0};
+    };
+    auto switching = std::make_shared<SwitchingInputs>();
+    switching->set("3", "BDUSS=corvanta-demo", 0);
+    engine =
+        std::make_unique<QueryEngine>(table, switching, engineOptions(service.baseUrl(), 5), shape);
+    test::RunRecorder second;
+    engine->setListener(&second);
+    service.clearRequests();
+    EXPECT_EQ(engine->runRows({0, 1, 2, 3, 4, 5}), 6);
+    ASSERT_TRUE(second.waitFinished(1));
+    std::multiset<std::string> daysAsked;
+    for (const auto& request : service.requests())
+        daysAsked.insert(days(request));
+    EXPECT_EQ(daysAsked, (std::multiset<std::string>{"7 HTTP/1.1", "365 HTTP/1.1"}));
 }
 
 } // namespace

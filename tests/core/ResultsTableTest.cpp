@@ -103,5 +103,35 @@ TEST(ResultsTable, ManyThreadsAppendAndWriteWhileTheListenerReads) {
     EXPECT_EQ(listener.changed.size(), 8u * 200u);
 }
 
+// Trend columns exist only in a table made with them, follow the five, and take an
+// outcome's trends (or its mark).
+TEST(ResultsTable, TrendColumnsFollowTheFiveWhenAskedFor) {
+    ResultsTable plain;
+    EXPECT_EQ(plain.listColumnCount(), 5);
+    EXPECT_EQ(plain.columnTitle(FirstTrendColumn), "");
+    ResultsTable table(true);
+    ASSERT_EQ(table.listColumnCount(), 11);
+    const char* titles[] = {"总指数同比", "总指数环比", "PC同比", "PC环比", "移动同比", "移动环比"};
+    for (int i = 0; i < TrendColumnCount; ++i)
+        EXPECT_EQ(table.columnTitle(FirstTrendColumn + i), titles[i]);
+    table.appendKeywords({"a", "b"});
+    EXPECT_EQ(table.cellText(0, FirstTrendColumn), "") << "nothing before an outcome";
+    QueryOutcome ok;
+    ok.status = QueryStatus::Ok;
+    ok.pc = "1";
+    ok.trends = {"-3", "5", "2", "-1", "7", ""};
+    table.setOutcome(0, ok);
+    plain.appendKeywords({"a"});
+    plain.setOutcome(0, ok);
+    EXPECT_EQ(plain.cellText(0, FirstTrendColumn), "");
+    for (int i = 0; i < TrendColumnCount; ++i)
+        EXPECT_EQ(table.cellText(0, FirstTrendColumn + i), ok.trends[static_cast<std::size_t>(i)]);
+    table.setOutcome(1, failedOutcome(QueryStatus::NotIndexed, "10002"));
+    EXPECT_EQ(table.cellText(1, FirstTrendColumn + 5), "未收录");
+    table.setCellText(1, FirstTrendColumn + 5, "x");
+    EXPECT_EQ(table.cellText(1, FirstTrendColumn + 5), "x");
+    EXPECT_EQ(table.cellText(1, FirstTrendColumn + 6), "");
+}
+
 } // namespace
 } // namespace corvanta
