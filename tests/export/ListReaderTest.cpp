@@ -3,6 +3,7 @@
 #include "export/ExportTestSupport.h"
 #include "export/FakeTable.h"
 #include "export/TableExport.h"
+#include "export/read/SheetCells.h"
 #include "export/xls/CompoundFile.h"
 #include "util/CodePage.h"
 
@@ -41,6 +42,7 @@ protected:
         EXPECT_FALSE(readExportedList(path(name), list, error)) << name;
         EXPECT_NE(error.find(path(name)), std::string::npos) << error;
         EXPECT_NE(error.find(reason), std::string::npos) << name << ": " << error;
+        EXPECT_TRUE(error.ends_with(".") && !error.ends_with("..")) << error;
         EXPECT_TRUE(list.rows.empty() && list.titles.empty()) << name;
     }
 
@@ -585,26 +587,73 @@ TEST_F(ListReader, MissingFileAndFolderFailWithAReason) {
     expectFailure("folder.txt", "folder");
 }
 
-// An .xlsx whose XML declares entities (the "billion laughs") is refused outright.
-TEST_F(ListReader, XlsxWithADocumentTypeIsRefused) {
+// Workbooks made to hurt a reader: each one is refused with its reason. The script writes
+// one .xlsx per case, named by the case, beside the file named on its command line.
+TEST_F(ListReader, HostileXlsxRefused) {
     runPython("make.py", R"(
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
-    z.writestr("xl/workbook.xml", "<!DOCTYPE w [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;'>]>"
-               "<workbook xmlns='http://schemas.openxmlformats.org/spreadsheetml/2006/main'>&b;</workbook>")
-)",
-              "dtd.xlsx");
-    expectFailure("dtd.xlsx", "document type declaration");
-}
-
-TEST_F(ListReader, ZipThatIsNoWorkbook) {
-    runPython("make.py", R"(
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w") as z:
+import os, sys, zipfile
+folder = os.path.dirname(sys.argv[1])
+main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+def book(name, sheet, strings=None):
+    parts = {
+        "xl/workbook.xml": "<workbook xmlns='" + main + "' xmlns:r='" + rel + "'><sheets>"
+                           "<sheet name='A' sheetId='1' r:id='rId1'/></sheets></workbook>",
+        "xl/_rels/workbook.xml.rels":
+            "<Relationships xmlns='http://schemas.openxmlformats.org/package/2006/relationships'>"
+            "<Relationship Id='rId1' Type='" + rel + "/worksheet' Target='worksheets/s.xml'/>"
+            "<Relationship Id='rId2' Type='" + rel + "/sharedStrings' Target='strings.xml'/>"
+            "</Relationships>",
+        "xl/strings.xml": strings or "<sst xmlns='" + main + "'><si><t>a</t></si></sst>",
+        "xl/worksheets/s.xml": "<worksheet xmlns='" + main + "'><sheetData>" + sheet +
+                               "</sheetData></worksheet>"}
+    with zipfile.ZipFile(os.path.join(folder, name), "w", zipfile.ZIP_DEFLATED) as z:
+        for part, text in parts.items():
+            z.writestr(part, text)
+laughs = ("<!DOCTYPE s [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;'>]>"
+          "<sst xmlns='" + main + "'><si><t>&b;</t></si></sst>")
+book("laughs.xlsx", "<row r='1'><c r='A1' t='s'><v>0</v></c></row>", laughs)
+book("huge-tag.xlsx", "<row r='1'><c r='A1' x='" + "y" * (3 << 20) + "'><v>1</v></c></row>")
+book("huge-text.xlsx", "<row r='1'><c r='A1' t='inlineStr'><is><t>" + "z" * 300000 + "</t></is></c></row>")
+book("far-row.xlsx", "<row r='1048577'><c t='s'><v>0</v></c></row>")
+book("far-cell.xlsx", "<row r='1'><c r='XFE1' t='s'><v>0</v></c></row>")
+book("no-string.xlsx", "<row r='1'><c r='A1' t='s'><v>1</v></c></row>")
+book("not-xml.xlsx", "<row r='1'><c r='A1'><v>1</v></row>")
+with zipfile.ZipFile(os.path.join(folder, "readme.xlsx"), "w") as z:
     z.writestr("readme.txt", "hello")
 )",
-              "zip.xlsx");
-    expectFailure("zip.xlsx", "not an .xlsx workbook");
+              "unused");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"laughs.xlsx", "document type declaration"},
+        {"huge-tag.xlsx", "XML item larger than 1 MiB"},
+        {"huge-text.xlsx", "more text than a workbook cell can"},
+        {"far-row.xlsx", "row outside the rows a sheet can hold"},
+        {"far-cell.xlsx", "\"XFE1\", which is not a place a sheet has"},
+        {"no-string.xlsx", "refers to a shared text the workbook does not have"},
+        {"not-xml.xlsx", "not well-formed XML"},
+        {"readme.xlsx", "not an .xlsx workbook"},
+    };
+    for (const auto& [name, reason] : cases)
+        expectFailure(name, reason);
+}
+
+// A sheet whose cells lie far to the right would take a row of empty cells each: the
+// padding counts against the memory a list may take, so such a sheet fails early.
+TEST(ListAssembly, PaddingCountsAgainstTheMemoryLimit) {
+    auto sheetAt = [](std::uint32_t column) {
+        listread::Sheet sheet;
+        for (std::uint32_t row = 0; row < 100; ++row)
+            sheet.cells.push_back({row, column, "x"});
+        return std::vector<listread::Sheet>{sheet};
+    };
+    for (const auto& [column, fits] : {std::pair{3u, true}, std::pair{16383u, false}}) {
+        std::vector<listread::Sheet> sheets = sheetAt(column);
+        listread::Budget budget(1 << 20);
+        ReadList list;
+        std::string reason;
+        EXPECT_EQ(listread::assembleList(sheets, budget, list, reason), fits) << column;
+        EXPECT_EQ(reason, fits ? "" : listread::tooLarge) << column;
+    }
 }
 
 // Every cut and every changed byte of a workbook either reads or fails with a reason:

@@ -89,9 +89,11 @@ bool assembleList(std::vector<Sheet>& sheets, Budget& budget, ReadList& list, st
     for (Sheet& sheet : sheets) {
         std::vector<Cell>& cells = sheet.cells;
         // Row by row, left to right; of two cells at one place the later one wins.
-        std::stable_sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+        const auto before = [](const Cell& a, const Cell& b) {
             return a.row != b.row ? a.row < b.row : a.column < b.column;
-        });
+        };
+        if (!std::is_sorted(cells.begin(), cells.end(), before)) // as written, mostly
+            std::stable_sort(cells.begin(), cells.end(), before);
         std::size_t kept = 0;
         for (std::size_t i = 0; i < cells.size(); ++i) {
             if (kept > 0 && cells[kept - 1].row == cells[i].row &&

@@ -29,11 +29,13 @@ struct Sheet {
 // of four cells) takes about a sixth of it.
 inline constexpr std::size_t maxListBytes = std::size_t{1} << 30;
 
-// Counts the memory that the read cells take; false once the total passes maxListBytes.
+// Counts the memory that the read cells take; false once the total would pass the limit.
 class Budget {
 public:
+    explicit Budget(std::size_t limit = maxListBytes) : limit_(limit) {}
+
     bool take(std::size_t bytes) {
-        if (bytes > maxListBytes - used_)
+        if (bytes > limit_ - used_)
             return false;
         used_ += bytes;
         return true;
@@ -42,11 +44,12 @@ public:
     bool takeCell(std::size_t textBytes) { return take(sizeof(Cell) + textBytes); }
 
 private:
+    std::size_t limit_;
     std::size_t used_ = 0;
 };
 
 inline constexpr const char* tooLarge =
-    "it holds more than this program can read into memory at once (over 1 GiB of cells).";
+    "it holds more than this program can read into memory at once (over 1 GiB of cells)";
 
 // A cell's number as a spreadsheet program shows it in the General format: integers without
 // a decimal part ("1234"), other values with at most 15 significant digits ("0.3", "1e+20").

@@ -18,8 +18,9 @@ constexpr std::uint64_t maxUnpackedBytes = std::uint64_t{2} << 30;
 // Raw XML text one cell or shared string may hold: a cell holds at most 32,767 characters,
 // each at most seven bytes in the format's "_xHHHH_" escape.
 constexpr std::size_t maxRawTextBytes = 7 * 32767;
-// Bytes the XML parser may hold for one unfinished item (a tag with its attributes).
-constexpr std::uint64_t maxPendingXmlBytes = 16u << 20;
+// Bytes the XML parser may hold for one unfinished item (a tag with its attributes); the
+// parser scans such an item again with every chunk, so a long one costs quadratic time.
+constexpr std::uint64_t maxPendingXmlBytes = 1u << 20;
 constexpr std::uint32_t maxRows = 1048576;
 constexpr std::uint32_t maxColumns = 16384;
 
@@ -250,7 +251,7 @@ bool parsePart(ZipArchive& zip, const std::string& name, XmlPart& part, std::str
         if (done >= 0 && fed - static_cast<std::uint64_t>(done) > maxPendingXmlBytes) {
             part.failure = "the workbook's part \"" + name +
                            "\" holds an XML item larger than "
-                           "16 MiB (it is damaged)";
+                           "1 MiB (it is damaged)";
             return false;
         }
         return true;
