@@ -5,9 +5,10 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev libgl-dev
     libcurl4-openssl-dev libpcre2-dev libxlsxwriter-dev libcpp-httplib-dev libssl-dev openssl
+    libminizip-dev libexpat1-dev
     nlohmann-json3-dev libcli11-dev fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-openpyxl python3-xlrd python3-olefile
+    python3 python3-openpyxl python3-xlrd python3-olefile python3-xlwt
     locales
 )
 missing=()
