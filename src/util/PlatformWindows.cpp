@@ -42,6 +42,19 @@ struct Charset {
     CPINFO info{};          // lead-byte ranges of a double-byte code page
 };
 
+// The Windows code pages 874 and 1250..1258 leave some bytes of 0x80..0x9F undefined, and
+// the system maps those to the C1 controls U+0080..U+009F both ways. They are not
+// characters of these code pages: reading or writing one is a conversion failure.
+bool hasUndefinedC1(const Charset& charset) {
+    return charset.kind == Kind::CodePage &&
+           (charset.codePage == 874 || (charset.codePage >= 1250 && charset.codePage <= 1258));
+}
+
+bool holdsC1Control(std::u16string_view wide) {
+    return std::any_of(wide.begin(), wide.end(),
+                       [](char16_t unit) { return unit >= 0x80 && unit <= 0x9F; });
+}
+
 constexpr UINT kGb18030CodePage = 54936;
 constexpr UINT kGbkCodePage = 936;
 
@@ -114,11 +127,15 @@ std::optional<Charset> resolveCharset(const std::string& name) {
         return charsetForCodePage(20127);
     if (n == "ISO-8859-1" || n == "ISO8859-1" || n == "ISO_8859-1" || n == "LATIN1")
         return charsetForCodePage(28591);
+    // A code page by number; the Unicode ones and GB18030 go by their names only.
+    UINT number = 0;
     if (n.starts_with("CP"))
-        return charsetForCodePage(codePageNumber(std::string_view(n).substr(2)));
-    if (n.starts_with("WINDOWS-"))
-        return charsetForCodePage(codePageNumber(std::string_view(n).substr(8)));
-    return std::nullopt;
+        number = codePageNumber(std::string_view(n).substr(2));
+    else if (n.starts_with("WINDOWS-"))
+        number = codePageNumber(std::string_view(n).substr(8));
+    if (number == CP_UTF8 || number == 1200 || number == 1201 || number == kGb18030CodePage)
+        return std::nullopt;
+    return charsetForCodePage(number);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -434,8 +451,13 @@ std::optional<std::u16string> decode(const Charset& charset, std::string_view by
             return decodeGbkOnly(bytes);
         return systemDecode(charset.codePage, bytes);
     case Kind::Utf8:
-    case Kind::CodePage:
         return systemDecode(charset.codePage, bytes);
+    case Kind::CodePage: {
+        auto wide = systemDecode(charset.codePage, bytes);
+        if (wide && hasUndefinedC1(charset) && holdsC1Control(*wide))
+            return std::nullopt;
+        return wide;
+    }
     }
     return std::nullopt;
 }
@@ -479,7 +501,10 @@ std::optional<std::string> encode(const Charset& charset, std::u16string_view wi
             return encodeGbkOnly(wide);
         return systemEncode(charset.codePage, wide);
     case Kind::Utf8:
+        return systemEncode(charset.codePage, wide);
     case Kind::CodePage:
+        if (hasUndefinedC1(charset) && holdsC1Control(wide))
+            return std::nullopt;
         return systemEncode(charset.codePage, wide);
     }
     return std::nullopt;
