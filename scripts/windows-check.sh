@@ -90,9 +90,9 @@ for suite in util pool query export; do
     fi
     status=0
     (cd "$build/win" && "$wine" "$exe" --gtest_color=no) >"$log" 2>&1 || status=$?
-    # The closing lines: how many passed, and any skipped or failed.
-    summary=$(grep -E '^\[  (PASSED|FAILED|SKIPPED) |tests? ran\.|FAILED TESTS?$' "$log" | tr -d '\r' || true)
-    echo "$suite: $(echo "$summary" | paste -sd ';' | sed 's/;/; /g')"
+    # The closing lines: how many passed, how many were skipped or failed, and which.
+    tr -d '\r' <"$log" | grep -E '^\[  (PASSED|SKIPPED|FAILED)  ?\] ([0-9]+ tests?|[^ ]+$)' |
+        sed "s/^/$suite: /" || echo "$suite: no closing line"
     if [ "$status" -ne 0 ] || ! grep -q '^\[  PASSED  \]' "$log"; then
         grep -E '^\[  FAILED  \]' "$log" | tr -d '\r' | sort -u >&2 || true
         fail "$suite tests failed (exit status $status); the whole output is in $log"
