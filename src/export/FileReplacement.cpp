@@ -1,5 +1,7 @@
 #include "export/FileReplacement.h"
 
+#include "util/Platform.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <random>
@@ -12,18 +14,19 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string folderOf(const std::string& path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
+    const fs::path parent = platform::pathFromUtf8(path).parent_path();
+    return parent.empty() ? std::string(".") : platform::utf8FromPath(parent);
 }
 
 // Where the new file really goes: through a symbolic link to the file it names, so that
 // replacing keeps the link.
 std::string resolvedTarget(const std::string& target) {
     std::error_code ec;
-    if (!fs::is_symlink(target, ec))
+    const fs::path path = platform::pathFromUtf8(target);
+    if (!fs::is_symlink(path, ec))
         return target;
-    const fs::path resolved = fs::weakly_canonical(target, ec);
-    return ec ? target : resolved.string();
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? target : platform::utf8FromPath(resolved);
 }
 
 } // namespace
@@ -36,22 +39,23 @@ FileReplacement::~FileReplacement() {
 
 bool FileReplacement::create(std::string& error) {
     std::error_code ec;
-    if (fs::is_directory(target_, ec)) {
+    const fs::path target = platform::pathFromUtf8(target_);
+    if (fs::is_directory(target, ec)) {
         error = "\"" + target_ + "\" is a folder, not a file.";
         return false;
     }
     std::random_device seed;
     std::mt19937 random(seed());
     std::uniform_int_distribution<unsigned> digits(0, 0xFFFFFF);
-    const fs::path folder = fs::path(target_).parent_path();
+    const fs::path folder = target.parent_path();
     int lastError = 0;
     for (int attempt = 0; attempt < 16; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, ".export-%06x.tmp", digits(random));
-        const std::string candidate = (folder / name).string();
+        const std::string candidate = platform::utf8FromPath(folder / name);
         errno = 0;
         // "x": fail rather than reuse a name that exists.
-        if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+        if (std::FILE* file = platform::openFile(candidate, "wbx")) {
             std::fclose(file);
             temporaryPath_ = candidate;
             pending_ = true;
@@ -72,10 +76,12 @@ bool FileReplacement::commit(std::string& error) {
     }
     std::error_code ec;
     // Keep the permissions of the file being replaced.
-    const fs::file_status old = fs::status(target_, ec);
+    const fs::path target = platform::pathFromUtf8(target_);
+    const fs::path temporary = platform::pathFromUtf8(temporaryPath_);
+    const fs::file_status old = fs::status(target, ec);
     if (!ec && fs::is_regular_file(old))
-        fs::permissions(temporaryPath_, old.permissions(), ec);
-    fs::rename(temporaryPath_, target_, ec);
+        fs::permissions(temporary, old.permissions(), ec);
+    fs::rename(temporary, target, ec);
     if (ec) {
         error = describeFileError(ec.value(), target_);
         discard();
@@ -89,7 +95,7 @@ void FileReplacement::discard() {
     if (!pending_)
         return;
     std::error_code ec;
-    fs::remove(temporaryPath_, ec);
+    fs::remove(platform::pathFromUtf8(temporaryPath_), ec);
     pending_ = false;
 }
 

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -48,6 +50,23 @@ std::tm localTimeNow();
 // The user's desktop folder, without a trailing separator; the home folder when the
 // desktop does not exist.
 std::string desktopFolder();
+
+// File names are UTF-8 text everywhere in the program. These give the system's own form of
+// such a name: std::filesystem and std::fopen take a std::string in the system's legacy
+// code page on Windows, not in UTF-8.
+inline std::filesystem::path pathFromUtf8(std::string_view utf8) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+inline std::string utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+}
+
+// std::fopen for a file named in UTF-8. `mode` is std::fopen's, "x" (create, fail when the
+// file exists) included; errno tells why when nothing is opened.
+std::FILE* openFile(const std::string& path, const char* mode);
 
 // Runs `body` on a new detached thread. `stackSize` 0 takes the system's default stack;
 // any other size is a minimum, raised to what the system and the build need to run.

@@ -1,6 +1,7 @@
 #include "util/Platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -16,8 +17,11 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <sys/stat.h>
 
 namespace corvanta::platform {
 
@@ -640,6 +644,44 @@ std::tm localTimeNow() {
     std::tm result{};
     localtime_s(&result, &now);
     return result;
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    const std::wstring widePath = wideFromUtf8(path);
+    if (widePath.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    std::string plainMode;
+    bool exclusive = false;
+    for (const char* m = mode; *m; ++m) {
+        if (*m == 'x')
+            exclusive = true;
+        else
+            plainMode += *m;
+    }
+    if (!exclusive)
+        return _wfopen(widePath.c_str(), wideFromUtf8(plainMode).c_str());
+    // The C runtime's fopen may not know "x": create the file exclusively, then open a
+    // stream on it. Only for writing, which is what "x" is for.
+    const bool binary = plainMode.find('b') != std::string::npos;
+    const bool update = plainMode.find('+') != std::string::npos;
+    if (plainMode.empty() || plainMode[0] != 'w') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = _O_CREAT | _O_EXCL | _O_TRUNC | (update ? _O_RDWR : _O_WRONLY) |
+                      (binary ? _O_BINARY : _O_TEXT);
+    const int descriptor = _wopen(widePath.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (descriptor < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(descriptor, plainMode.c_str());
+    if (file == nullptr) {
+        const int error = errno;
+        _close(descriptor);
+        errno = error;
+    }
+    return file;
 }
 
 std::string desktopFolder() {
