@@ -3,9 +3,10 @@
 //
 //   writer_samples FOLDER
 //
-// FOLDER gets list.txt, list.csv, book.xls and conversions.tsv. Each line of
-// conversions.tsv is "case<TAB>result". A case the system cannot answer the way a complete
-// GB18030 table does (Windows without code page 54936) has the result "skipped".
+// FOLDER gets conversions.tsv, and its subfolder 导出 gets list.txt, list.csv and book.xls.
+// Each line of conversions.tsv is "case<TAB>result". A case the system cannot answer the
+// way a complete GB18030 table does (Windows without code page 54936) has the result
+// "skipped".
 
 #include "export/FakeTable.h"
 #include "export/ListText.h"
@@ -14,6 +15,7 @@
 #include "util/Platform.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string_view>
@@ -242,5 +244,9 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     writeConversions(folder + "/conversions.tsv");
-    return writeLists(folder) ? 0 : 1;
+    // The exports go to a folder named in Chinese, as a user's folders often are.
+    const std::string exports = folder + "/导出";
+    std::error_code ec;
+    std::filesystem::create_directories(corvanta::platform::pathFromUtf8(exports), ec);
+    return writeLists(exports) ? 0 : 1;
 }
