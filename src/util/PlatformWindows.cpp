@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -131,6 +132,26 @@ std::optional<Charset> resolveCharset(const std::string& name) {
         return charsetForCodePage(20127);
     if (n == "ISO-8859-1" || n == "ISO8859-1" || n == "ISO_8859-1" || n == "LATIN1")
         return charsetForCodePage(28591);
+    // Other names that web pages declare.
+    if (n == "BIG5" || n == "BIG-5" || n == "CN-BIG5")
+        return charsetForCodePage(950);
+    if (n == "SHIFT_JIS" || n == "SHIFT-JIS" || n == "SJIS" || n == "MS_KANJI")
+        return charsetForCodePage(932);
+    if (n == "EUC-KR")
+        return charsetForCodePage(949);
+    if (n == "KOI8-R")
+        return charsetForCodePage(20866);
+    if (n == "KOI8-U")
+        return charsetForCodePage(21866);
+    for (const char* prefix : {"ISO-8859-", "ISO8859-", "ISO_8859-"}) {
+        if (!n.starts_with(prefix))
+            continue;
+        // ISO-8859-2..16 are code pages 28592..28606 (where the system has them).
+        const UINT part = codePageNumber(std::string_view(n).substr(std::strlen(prefix)));
+        if (part >= 2 && part <= 16)
+            return charsetForCodePage(28590 + part);
+        return std::nullopt;
+    }
     // A code page by number; the Unicode ones and GB18030 go by their names only.
     UINT number = 0;
     if (n.starts_with("CP"))

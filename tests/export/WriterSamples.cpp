@@ -96,6 +96,12 @@ const std::vector<Input>& inputs() {
         {"utf16OddByte", "UTF-16LE", "a\0b"s},
         {"utf16Be", "UTF-16BE", "\x4E\x2D\x00\x61"s},
         {"cp1252", "CP1252", "caf\xE9 \x80"},
+        {"big5", "BIG5", "\xA4\xA4\xB0\xEA"},
+        {"shiftJis", "SHIFT_JIS", "\x93\xFA\x96\x7B"},
+        {"eucKr", "EUC-KR", "\xC7\xD1\xB1\xB9"},
+        {"koi8r", "KOI8-R", "\xF0\xD2\xC9"},
+        {"iso88592", "ISO-8859-2", "\xB1\xE6"},
+        {"iso885915", "ISO-8859-15", "\xA4"},
     };
     return list;
 }
@@ -194,7 +200,9 @@ void writeConversions(const std::string& file) {
         }
     }
     for (const char* name : {"UTF-8", "utf-8", "GB18030", "gbk", "CP936", "CP1252", "WINDOWS-1252",
-                              "UTF-16LE", "UTF-16BE", "CP65001", "CP99999", "NO-SUCH"})
+                              "UTF-16LE", "UTF-16BE", "CP65001", "CP99999", "NO-SUCH", "big5",
+                              "Shift_JIS", "EUC-KR", "KOI8-R", "ISO-8859-2", "iso-8859-15",
+                              "ISO-8859-99"})
         line("known " + std::string(name),
              corvanta::platform::isKnownCharset(name) ? "yes" : "no", false);
 }
