@@ -1,7 +1,7 @@
 #pragma once
 
-// Every call that is not portable C++ lives behind these functions; a Windows build
-// replaces PlatformPosix.cpp and nothing else.
+// Every call that is not portable C++ lives behind these functions: PlatformPosix.cpp
+// and PlatformWindows.cpp implement them, and CMake builds the one for the platform.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,7 +41,7 @@ convertCharsetLenient(std::string_view input, const std::string& from, const std
 std::uint32_t tickCount();
 
 // The user's clock setting: true for a 12-hour clock (the locale's time format shows
-// %I or %r), false for a 24-hour one.
+// %I or %r; on Windows the locale's LOCALE_ITIME is 0), false for a 24-hour one.
 bool uses12HourClock();
 
 // Local calendar time now.
