@@ -18,10 +18,11 @@ namespace {
 // replacing keeps the link.
 std::string resolvedTarget(const std::string& target) {
     std::error_code ec;
-    if (!fs::is_symlink(target, ec))
+    const fs::path path = platform::pathFromUtf8(target);
+    if (!fs::is_symlink(path, ec))
         return target;
-    const fs::path resolved = fs::weakly_canonical(target, ec);
-    return ec ? target : resolved.string();
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? target : platform::utf8FromPath(resolved);
 }
 
 // Why an existing target may not be replaced, or empty: a file marked read-only (no write
@@ -29,7 +30,7 @@ std::string resolvedTarget(const std::string& target) {
 // folder would let a new file be renamed over it.
 std::string protectionOf(const std::string& target) {
     std::error_code ec;
-    const fs::file_status status = fs::status(target, ec);
+    const fs::file_status status = fs::status(platform::pathFromUtf8(target), ec);
     if (ec || !fs::is_regular_file(status))
         return {};
     constexpr fs::perms anyWrite =
@@ -51,7 +52,8 @@ FileReplacement::~FileReplacement() {
 
 bool FileReplacement::create(std::string& error) {
     std::error_code ec;
-    if (fs::is_directory(target_, ec)) {
+    const fs::path target = platform::pathFromUtf8(target_);
+    if (fs::is_directory(target, ec)) {
         error = "\"" + target_ + "\" is a folder, not a file.";
         return false;
     }
@@ -62,15 +64,15 @@ bool FileReplacement::create(std::string& error) {
     std::random_device seed;
     std::mt19937 random(seed());
     std::uniform_int_distribution<unsigned> digits(0, 0xFFFFFF);
-    const fs::path folder = fs::path(target_).parent_path();
+    const fs::path folder = target.parent_path();
     int lastError = 0;
     for (int attempt = 0; attempt < 16; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, ".export-%06x.tmp", digits(random));
-        const std::string candidate = (folder / name).string();
+        const std::string candidate = platform::utf8FromPath(folder / name);
         errno = 0;
         // "x": fail rather than reuse a name that exists.
-        if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+        if (std::FILE* file = platform::openFile(candidate, "wbx")) {
             std::fclose(file);
             temporaryPath_ = candidate;
             pending_ = true;
@@ -97,10 +99,12 @@ bool FileReplacement::commit(std::string& error) {
     }
     std::error_code ec;
     // Keep the permissions of the file being replaced.
-    const fs::file_status old = fs::status(target_, ec);
+    const fs::path target = platform::pathFromUtf8(target_);
+    const fs::path temporary = platform::pathFromUtf8(temporaryPath_);
+    const fs::file_status old = fs::status(target, ec);
     if (!ec && fs::is_regular_file(old))
-        fs::permissions(temporaryPath_, old.permissions(), ec);
-    fs::rename(temporaryPath_, target_, ec);
+        fs::permissions(temporary, old.permissions(), ec);
+    fs::rename(temporary, target, ec);
     if (ec) {
         error = describeFileError(ec.value(), target_);
         discard();
@@ -114,7 +118,7 @@ void FileReplacement::discard() {
     if (!pending_)
         return;
     std::error_code ec;
-    fs::remove(temporaryPath_, ec);
+    fs::remove(platform::pathFromUtf8(temporaryPath_), ec);
     pending_ = false;
 }
 

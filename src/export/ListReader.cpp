@@ -1,5 +1,7 @@
 #include "export/ListReader.h"
 
+#include "util/Platform.h"
+
 #include "export/read/SheetCells.h"
 #include "export/read/XlsRead.h"
 #include "export/read/XlsxRead.h"
@@ -54,7 +56,7 @@ bool readFile(const std::string& path, std::string& bytes, std::string& reason) 
         return false;
     }
     errno = 0;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::openFile(path, "rb");
     if (file == nullptr) {
         const int number = errno != 0 ? errno : EIO;
         reason = number == EACCES || number == EPERM ? "no permission to read it"

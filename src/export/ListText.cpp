@@ -174,7 +174,7 @@ int writeListText(const ListSource& list, const std::string& fileName, const std
     FileReplacement replacement(fileName);
     if (!replacement.create(error))
         return -1;
-    std::FILE* file = std::fopen(replacement.temporaryPath().c_str(), "wb");
+    std::FILE* file = platform::openFile(replacement.temporaryPath(), "wb");
     if (file == nullptr) {
         error = describeFileError(errno, fileName);
         return -1;

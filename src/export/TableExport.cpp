@@ -2,6 +2,7 @@
 
 #include "export/FileReplacement.h"
 #include "export/XlsxWorkbook.h"
+#include "util/Platform.h"
 
 #ifdef CORVANTA_HAVE_XLS
 #include "export/xls/XlsWorkbook.h"
@@ -27,7 +28,7 @@ std::string lowerAscii(std::string text) {
 
 FileKind kindOf(const std::string& fileName) {
     const std::string extension =
-        lowerAscii(std::filesystem::path(fileName).filename().extension().string());
+        lowerAscii(platform::utf8FromPath(platform::pathFromUtf8(fileName).extension()));
     if (extension == ".txt" || extension == ".csv")
         return FileKind::Text;
     if (extension == ".xls")
@@ -135,7 +136,7 @@ ExportResult exportTable(const ListSource& list, const std::string& fileName,
     case FileKind::Unknown:
         break;
     }
-    return failure("\"" + std::filesystem::path(fileName).filename().string() +
+    return failure("\"" + platform::utf8FromPath(platform::pathFromUtf8(fileName).filename()) +
                    "\" is not a file type the list can be exported to; choose a name ending "
                    "in .txt, .csv, .xls or .xlsx.");
 }

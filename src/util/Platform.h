@@ -1,11 +1,13 @@
 #pragma once
 
-// Every call that is not portable C++ lives behind these functions; a Windows build
-// replaces PlatformPosix.cpp and nothing else.
+// Every call that is not portable C++ lives behind these functions: PlatformPosix.cpp
+// and PlatformWindows.cpp implement them, and CMake builds the one for the platform.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,7 +41,7 @@ convertCharsetLenient(std::string_view input, const std::string& from, const std
 std::uint32_t tickCount();
 
 // The user's clock setting: true for a 12-hour clock (the locale's time format shows
-// %I or %r), false for a 24-hour one.
+// %I or %r; on Windows the locale's LOCALE_ITIME is 0), false for a 24-hour one.
 bool uses12HourClock();
 
 // Local calendar time now.
@@ -52,6 +54,23 @@ std::string desktopFolder();
 // False when the current user may not write the existing file `path` (its permissions or a
 // read-only drive forbid it); true otherwise, also when there is no such file.
 bool userMayWrite(const std::string& path);
+
+// File names are UTF-8 text everywhere in the program. These give the system's own form of
+// such a name: std::filesystem and std::fopen take a std::string in the system's legacy
+// code page on Windows, not in UTF-8.
+inline std::filesystem::path pathFromUtf8(std::string_view utf8) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+inline std::string utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+}
+
+// std::fopen for a file named in UTF-8. `mode` is std::fopen's, "x" (create, fail when the
+// file exists) included; errno tells why when nothing is opened.
+std::FILE* openFile(const std::string& path, const char* mode);
 
 // Runs `body` on a new detached thread. `stackSize` 0 takes the system's default stack;
 // any other size is a minimum, raised to what the system and the build need to run.

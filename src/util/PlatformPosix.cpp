@@ -153,6 +153,10 @@ std::tm localTimeNow() {
     return result;
 }
 
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
 std::string desktopFolder() {
     namespace fs = std::filesystem;
     const char* home = std::getenv("HOME");

@@ -28,7 +28,12 @@ protected:
         fs::remove_all(folder_, ec);
     }
 
-    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    // The UTF-8 name of a file in the test folder, `name` being UTF-8 too.
+    std::string path(const std::string& name) const {
+        const std::u8string utf8 =
+            (folder_ / fs::path(std::u8string(name.begin(), name.end()))).u8string();
+        return std::string(utf8.begin(), utf8.end());
+    }
 
     static std::string readBytes(const std::string& file) {
         std::ifstream in(file, std::ios::binary);

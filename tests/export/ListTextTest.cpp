@@ -162,5 +162,34 @@ TEST_F(ListTextFile, TextThatCannotBeConvertedFailsNamingTheCellAndKeepsTheOldFi
     }
 }
 
+// File names are UTF-8 like every other text: a folder and a file named in Chinese (a
+// user's desktop, say) are the ones the system shows under those names.
+TEST_F(ListTextFile, WritesToAFileNamedInAnyScript) {
+    FakeTable list;
+    list.addResult("示例", "1", "2", "3");
+    const fs::path folder = folder_ / fs::path(u8"导出 文件夹");
+    fs::create_directories(folder);
+    const std::string name = path("导出 文件夹/结果.txt");
+    ASSERT_EQ(writeListText(list, name, programTitles, "|", false, {}, error_), 4) << error_;
+    std::ifstream in(folder / fs::path(u8"结果.txt"), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(bytes, shiLi + "|1|2|3|\r\n");
+    std::vector<std::string> names; // in UTF-8
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::u8string entryName = entry.path().filename().u8string();
+        names.emplace_back(entryName.begin(), entryName.end());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"结果.txt"}) << "no temporary file is left";
+}
+
+TEST_F(ListTextFile, AMissingFolderIsNamedReadably) {
+    FakeTable list;
+    list.addResult("示例");
+    EXPECT_EQ(writeListText(list, path("没有的文件夹/结果.txt"), programTitles, "|", false, {},
+                            error_),
+              -1);
+    EXPECT_NE(error_.find("没有的文件夹\" does not exist"), std::string::npos) << error_;
+}
+
 } // namespace
 } // namespace corvanta::test

@@ -6,13 +6,24 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+// Counting the threads of this process has no portable form.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#endif
 
 namespace corvanta {
 namespace {
@@ -490,9 +501,18 @@ TEST_F(WorkerPoolTest, StartsAndStopsManyTimesInARow) {
 
 // CPU time the whole process has used, in microseconds.
 std::int64_t processCpuMicros() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return (std::int64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10; // 100 ns units
+#else
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+#endif
 }
 
 // A stop on one thread while another starts the pool again: the stop finishes with its own
@@ -561,12 +581,40 @@ TEST_F(WorkerPoolTest, StressEveryTinyTaskRunsExactlyOnce) {
 // of its own (the sanitizers' runtimes do), so a baseline is taken after one has run.
 int threadsInProcess() {
     int count = 0;
+#ifdef _WIN32
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more;
+             more = Thread32Next(snapshot, &entry))
+            count += entry.th32OwnerProcessID == GetCurrentProcessId();
+        CloseHandle(snapshot);
+    }
+#else
     if (DIR* dir = opendir("/proc/self/task")) {
         while (const dirent* entry = readdir(dir))
             count += entry->d_name[0] != '.';
         closedir(dir);
     }
+#endif
     return count;
+}
+
+int threadBaseline();
+
+// Without a count both lifetime tests below would pass whatever the pool does.
+TEST(WorkerPoolLifetime, ThreadsOfThisProcessCanBeCounted) {
+    const int before = threadBaseline();
+    EXPECT_GT(before, 0);
+    std::atomic<bool> release{false};
+    std::thread extra([&] {
+        while (!release)
+            std::this_thread::yield();
+    });
+    EXPECT_TRUE(eventually([&] { return threadsInProcess() == before + 1; }));
+    release = true;
+    extra.join();
 }
 
 int threadBaseline() {

@@ -1,5 +1,7 @@
 #include "util/CodePage.h"
 
+#include "util/Platform.h"
+
 #include "support/OnManyThreads.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +66,21 @@ TEST(CodePageTest, LegacyHelpersGoThroughGb18030) {
     EXPECT_EQ(utf8ToAnsi("中国"), "\xD6\xD0\xB9\xFA");
     EXPECT_EQ(utf8ToAnsi("a\xF0\x9F\x98\x80"), "a\x94\x39\xFC\x36");
     EXPECT_EQ(ansiToUtf8("a\x94\x39\xFC\x36"), "a\xF0\x9F\x98\x80");
+}
+
+// GBK lacks these BMP characters; GB18030 writes them in four bytes taken from its table,
+// which Windows has as code page 54936 and Wine does not.
+TEST(CodePageTest, BmpCharactersBeyondGbkTakeFourBytes) {
+#ifdef _WIN32
+    if (!platform::convertCharset("\xC2\xA5", "UTF-8", platform::legacyCharset))
+        GTEST_SKIP() << "no GB18030 table here (code page 54936), only GBK";
+#endif
+    const std::u16string wide = u"\u00A5\u0080\uFFFD";
+    const std::string bytes = "\x81\x30\x84\x36\x81\x30\x81\x30\x84\x31\xA4\x37";
+    EXPECT_EQ(wideToCodePage(wide, 936), bytes);
+    EXPECT_EQ(codePageToWide(bytes, 936), wide);
+    // Invalid input's U+FFFD marks reach a legacy file as themselves, not as "?".
+    EXPECT_EQ(utf8ToAnsi("a\xFF"), "a\x84\x31\xA4\x37");
 }
 
 TEST(CodePageTest, DefaultsAreUtf8InAndLegacyOut) {

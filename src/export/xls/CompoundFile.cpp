@@ -1,6 +1,7 @@
 #include "export/xls/CompoundFile.h"
 
 #include "util/FileError.h"
+#include "util/Platform.h"
 
 #include <array>
 #include <cerrno>
@@ -167,13 +168,14 @@ public:
 
     bool open() {
         errno = 0;
-        file_ = std::fopen(path_.c_str(), "wb");
+        file_ = platform::openFile(path_, "wb");
         if (file_ == nullptr) {
             error_ = describeFileError(errno ? errno : EIO, path_);
             return false;
         }
         std::error_code ignored;
-        isRegularFile_ = std::filesystem::is_regular_file(path_, ignored);
+        isRegularFile_ =
+            std::filesystem::is_regular_file(platform::pathFromUtf8(path_), ignored);
         return true;
     }
 
