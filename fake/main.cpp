@@ -213,5 +213,9 @@ int main(int argc, char** argv) {
             break;
     }
     service.stop();
+    // What the account rules did, for the scripts that drive the service.
+    std::cerr << "account rules: " << service.blockedAnswers() << " blocked (10001), "
+              << service.expiredAnswers() << " expired (10000), " << service.transientAnswers()
+              << " transient (503)" << std::endl;
     return 0;
 }

@@ -22,6 +22,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     g++-mingw-w64-x86-64-posix wine64 googletest
     libcurl4-openssl-dev libpcre2-dev libxlsxwriter-dev
+    libminizip-dev libexpat1-dev zlib1g-dev nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -60,6 +61,9 @@ ln -s "$curl_dir" "$headers/curl"
 ln -s /usr/include/pcre2.h "$headers/pcre2.h"
 ln -s /usr/include/xlsxwriter.h "$headers/xlsxwriter.h"
 ln -s /usr/include/xlsxwriter "$headers/xlsxwriter"
+for header in zlib.h zconf.h expat.h expat_external.h nlohmann /usr/include/minizip/*.h; do
+    ln -s "/usr/include/${header#/usr/include/}" "$headers/$(basename "$header")"
+done
 
 # --- Builds ------------------------------------------------------------------------------
 cmake -S cmake/windows-check -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \

@@ -8,6 +8,7 @@
 #include "core/ResultsTable.h"
 #include "util/Platform.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -122,6 +123,13 @@ void MainWindow::buildControls() {
     for (int column = 0; column < 5; ++column)
         keywordList_->setColumnWidth(column, widths[column]);
 
+    // The list's context menu asks again for the rows that failed or were never queried.
+    requeryAction_ = new QAction("重新查询失败的行", keywordList_);
+    requeryAction_->setObjectName("requeryAction");
+    keywordList_->addAction(requeryAction_);
+    keywordList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(requeryAction_, &QAction::triggered, this, &MainWindow::requeryFailedRows);
+
     importButton_ = button(this, "importButton", "导入关键词", {13, 416, 72, 32});
     QLabel* periodLabel = label(this, "periodLabel", "周期", {136, 417, 40, 32});
     periodLabel->setFont(pixelFont(font(), 14, 400));
@@ -187,6 +195,22 @@ void MainWindow::runQuery() {
     queryButton_->setEnabled(false);
     ranOnce_ = true;
     engine_->runQuery([] { QCoreApplication::processEvents(); });
+    queryButton_->setEnabled(true);
+    updateCaption();
+}
+
+void MainWindow::requeryFailedRows() {
+    std::vector<int> rows;
+    for (int row = 0; row < table_->rowCount(); ++row) {
+        const RowState state = table_->rowState(row);
+        // A keyword the service does not index stays so; asking again changes nothing.
+        if (!state.queried ||
+            (state.status != QueryStatus::Ok && state.status != QueryStatus::NotIndexed))
+            rows.push_back(row);
+    }
+    queryButton_->setEnabled(false);
+    ranOnce_ = true;
+    engine_->runRows(rows, [] { QCoreApplication::processEvents(); });
     queryButton_->setEnabled(true);
     updateCaption();
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -62,6 +63,7 @@ private:
     void runQuery();
     void exportList();
     void testCookie();
+    void requeryFailedRows();
     void updateCaption();
 
     QString serviceBase_;
@@ -83,6 +85,7 @@ private:
     QPushButton* exportButton_ = nullptr;
     QLineEdit* cookieEdit_ = nullptr;
     QPushButton* testButton_ = nullptr;
+    QAction* requeryAction_ = nullptr; // the list's context menu: "重新查询失败的行"
 };
 
 } // namespace corvanta

@@ -8,9 +8,12 @@
 #include "core/KeywordImport.h"
 #include "core/QueryEngine.h"
 #include "core/ResultsTable.h"
+#include "export/ListReader.h"
 #include "query/KeywordGroups.h"
 #include "util/Platform.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -206,6 +209,61 @@ std::vector<int> markUnindexedRows(ResultsTable& table, const QuerySettings& set
     return rest;
 }
 
+// The rows of a list exported earlier: rows whose values are all there keep them (as do rows
+// marked 未收录, which asking again does not change); the others are to be queried again.
+ImportResult loadExportedList(const std::string& path, ResultsTable& table) {
+    ImportResult result;
+    ReadList list;
+    if (!readExportedList(path, list, result.error))
+        return result;
+    // Columns by their titles where the list has them (workbooks), else in export order.
+    std::array<int, 4> at = {0, 1, 2, 3};
+    const std::array<const char*, 4> titles = {"关键词", "PC指数", "移动指数", "总指数"};
+    for (std::size_t k = 0; k < titles.size() && !list.titles.empty(); ++k) {
+        const auto found = std::find(list.titles.begin(), list.titles.end(), titles[k]);
+        if (found == list.titles.end()) {
+            result.error = "'" + path + "' has no column " + titles[k];
+            return result;
+        }
+        at[k] = static_cast<int>(found - list.titles.begin());
+    }
+    const auto cell = [&](const std::vector<std::string>& row, int k) {
+        const auto column = static_cast<std::size_t>(at[static_cast<std::size_t>(k)]);
+        return column < row.size() ? row[column] : std::string();
+    };
+    std::vector<std::string> keywords;
+    for (const auto& row : list.rows)
+        keywords.push_back(cell(row, 0));
+    const int first = table.appendKeywords(keywords);
+    const auto isMark = [](const std::string& text) {
+        for (int s = 1; s < kQueryStatusCount; ++s)
+            if (text == statusMark(static_cast<QueryStatus>(s)))
+                return true;
+        return false;
+    };
+    const std::string notIndexed = statusMark(QueryStatus::NotIndexed);
+    for (std::size_t i = 0; i < list.rows.size(); ++i) {
+        const int row = first + static_cast<int>(i);
+        QueryOutcome outcome;
+        outcome.status = QueryStatus::Ok;
+        outcome.pc = cell(list.rows[i], 1);
+        outcome.mobile = cell(list.rows[i], 2);
+        outcome.overall = cell(list.rows[i], 3);
+        if (outcome.pc == notIndexed) {
+            table.setOutcome(row, failedOutcome(QueryStatus::NotIndexed, "服务不收录这个关键词"));
+            continue;
+        }
+        const bool hasValues = !outcome.pc.empty() && !outcome.mobile.empty() &&
+                               !outcome.overall.empty() && !isMark(outcome.pc) &&
+                               !isMark(outcome.mobile) && !isMark(outcome.overall);
+        if (hasValues)
+            table.setOutcome(row, outcome);
+    }
+    result.ok = true;
+    result.rows = static_cast<int>(keywords.size());
+    return result;
+}
+
 } // namespace
 
 int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) {
@@ -213,7 +271,8 @@ int runQueryCommand(const QuerySettings& settings, const ReportOptions& report) 
     const auto start = Clock::now();
 
     auto table = std::make_shared<ResultsTable>(settings.trends);
-    const ImportResult imported = importKeywords(settings.keywords, *table);
+    const ImportResult imported = settings.requery ? loadExportedList(settings.keywords, *table)
+                                                   : importKeywords(settings.keywords, *table);
     if (!imported.ok) {
         std::cerr << "corvanta-cli: " << imported.error << std::endl;
         return ExitBadInput;

@@ -95,7 +95,7 @@ std::string checkOutput(const std::string& outputText, const std::string& keywor
     std::error_code ec;
     if (fs::is_directory(output, ec))
         return "output " + quoted(outputText) + " is a folder";
-    if (fs::equivalent(output, pathOf(keywords), ec))
+    if (!keywords.empty() && fs::equivalent(output, pathOf(keywords), ec))
         return "output " + quoted(outputText) + " is the keyword file itself";
     const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
     if (const std::string why = unwritableFolder(folder); !why.empty())
@@ -308,6 +308,7 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
         settings.cooldownSeconds = std::stoi(*arguments.cooldown);
     }
     settings.resume = arguments.resume;
+    settings.requery = arguments.requery;
 
     const auto base = serviceBase(arguments.endpoint, error);
     if (!base)
@@ -315,8 +316,9 @@ std::string checkQueryArguments(const QueryArguments& arguments, QuerySettings& 
     settings.base = *base;
 
     if (const std::string why =
-            checkOutput(arguments.output, arguments.keywords,
-                        {".txt", ".csv", ".xls", ".xlsx", ".jsonl"}, settings.jsonLines);
+            // A requery may replace the list it read: it is read whole before anything is sent.
+        checkOutput(arguments.output, arguments.requery ? std::string() : arguments.keywords,
+                    {".txt", ".csv", ".xls", ".xlsx", ".jsonl"}, settings.jsonLines);
         !why.empty())
         return why;
     settings.output = arguments.output;

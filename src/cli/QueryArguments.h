@@ -32,7 +32,8 @@ struct QueryArguments {
     std::string rateJitter = "0";        // 0 to 1
     std::optional<std::string> cooldown; // seconds a blocked cookie rests; absent: for good
     bool resume = false;                 // continue from OUT's journal
-    bool periodGiven = false;            // --period was typed (it excludes --days and the dates)
+    bool requery = false;     // KEYWORDS is an exported list whose failed rows are asked again
+    bool periodGiven = false; // --period was typed (it excludes --days and the dates)
 
     // How the requests look (see RequestArguments).
     std::string requestForm = "plain";
@@ -58,6 +59,7 @@ struct QuerySettings {
     double rateJitter = 0;
     int cooldownSeconds = -1;
     bool resume = false;
+    bool requery = false; // `keywords` is an exported list (see QueryArguments::requery)
     std::string base;
     int periodIndex = 0;
     int periodDays = 7;

@@ -54,6 +54,84 @@ void addRequestOptions(CLI::App& command, std::vector<std::string>& headers, std
         ->capture_default_str();
 }
 
+// The options of a run, shared by query and requery. Returns the --period option, whose
+// use rules out --days and the dates.
+CLI::Option* addRunOptions(CLI::App& command, QueryArguments& query) {
+    CLI::Option* periodOption =
+        command.add_option("--period", query.period, "days averaged: 7, 30 or 365")
+            ->type_name("DAYS")
+            ->capture_default_str();
+    command.add_option("--days", query.days, "days averaged, any positive number")->type_name("N");
+    command.add_option("--from", query.from, "first day of a date range (with --to), YYYY-MM-DD")
+        ->type_name("DATE");
+    command.add_option("--to", query.to, "last day of a date range (with --from)")
+        ->type_name("DATE");
+    command
+        .add_option("--request-form", query.requestForm,
+                    "plain: the keyword itself; list: the service's JSON list form")
+        ->type_name("FORM")
+        ->capture_default_str();
+    command
+        .add_option("--per-request", query.perRequest,
+                    "keywords per request, 1 to 5 (list form only): fewer requests")
+        ->type_name("K")
+        ->capture_default_str();
+    addRequestOptions(command, query.headers, query.area);
+    command.add_flag("--check-words", query.checkWords,
+                     "ask the service first which keywords it does not index (marked "
+                     "未收录 without a query)");
+    command.add_flag("--trends", query.trends, "add the year-on-year and period-on-period columns");
+    command.add_option("--threads", query.threads, "requests at once, 1 to 100")
+        ->type_name("N")
+        ->capture_default_str();
+    command
+        .add_option("--endpoint", query.endpoint,
+                    "the index service's address (default " + std::string(kIndexServiceBase) + ")")
+        ->type_name("URL");
+    command
+        .add_option("--progress-every", query.progressEvery,
+                    "seconds between progress lines when standard error is not a "
+                    "terminal; 0: none")
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    command
+        .add_option("--retries", query.retries,
+                    "further tries of a row that failed (no answer, time-out, 5xx), with "
+                    "growing waits")
+        ->type_name("N")
+        ->capture_default_str();
+    command
+        .add_option("--retry-wait", query.retryWait,
+                    "milliseconds before the first retry; doubled for each further one")
+        ->type_name("MS")
+        ->capture_default_str();
+    command
+        .add_option("--rate", query.rate,
+                    "at most R requests per second per cookie (fractions such as 0.1 "
+                    "allowed); 0: no limit")
+        ->type_name("R")
+        ->capture_default_str();
+    command
+        .add_option("--rate-jitter", query.rateJitter,
+                    "lengthen each gap of --rate by up to this share at random (0 to 1)")
+        ->type_name("SHARE")
+        ->capture_default_str();
+    command
+        .add_option_function<std::string>(
+            "--cooldown", [&query](const std::string& value) { query.cooldown = value; },
+            "a cookie that got a request block is used again after S seconds (default: never "
+            "in this run)")
+        ->type_name("S");
+    command.add_flag("--resume", query.resume,
+                     "continue a stopped run from OUT's journal (OUT.journal): rows that "
+                     "have a value are not asked again");
+    command.add_flag("--table", query.table,
+                     "print the results table on standard output even when it is not a "
+                     "terminal");
+    return periodOption;
+}
+
 int fail(const std::string& message) {
     std::cerr << "corvanta-cli: " << message << std::endl;
     return ExitBadInput;
@@ -85,81 +163,24 @@ int main(int argc, char** argv) {
         ->type_name("OUT")
         ->required();
     queryCookie.add(*queryCommand);
-    CLI::Option* periodOption =
-        queryCommand->add_option("--period", query.period, "days averaged: 7, 30 or 365")
-            ->type_name("DAYS")
-            ->capture_default_str();
-    queryCommand->add_option("--days", query.days, "days averaged, any positive number")
-        ->type_name("N");
-    queryCommand
-        ->add_option("--from", query.from, "first day of a date range (with --to), YYYY-MM-DD")
-        ->type_name("DATE");
-    queryCommand->add_option("--to", query.to, "last day of a date range (with --from)")
-        ->type_name("DATE");
-    queryCommand
-        ->add_option("--request-form", query.requestForm,
-                     "plain: the keyword itself; list: the service's JSON list form")
-        ->type_name("FORM")
-        ->capture_default_str();
-    queryCommand
-        ->add_option("--per-request", query.perRequest,
-                     "keywords per request, 1 to 5 (list form only): fewer requests")
-        ->type_name("K")
-        ->capture_default_str();
-    addRequestOptions(*queryCommand, query.headers, query.area);
-    queryCommand->add_flag("--check-words", query.checkWords,
-                           "ask the service first which keywords it does not index (marked "
-                           "未收录 without a query)");
-    queryCommand->add_flag("--trends", query.trends,
-                           "add the year-on-year and period-on-period columns");
-    queryCommand->add_option("--threads", query.threads, "requests at once, 1 to 100")
-        ->type_name("N")
-        ->capture_default_str();
-    queryCommand
-        ->add_option("--endpoint", query.endpoint,
-                     "the index service's address (default " + std::string(kIndexServiceBase) + ")")
-        ->type_name("URL");
-    queryCommand
-        ->add_option("--progress-every", query.progressEvery,
-                     "seconds between progress lines when standard error is not a "
-                     "terminal; 0: none")
-        ->type_name("SECONDS")
-        ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
-    queryCommand
-        ->add_option("--retries", query.retries,
-                     "further tries of a row that failed (no answer, time-out, 5xx), with "
-                     "growing waits")
-        ->type_name("N")
-        ->capture_default_str();
-    queryCommand
-        ->add_option("--retry-wait", query.retryWait,
-                     "milliseconds before the first retry; doubled for each further one")
-        ->type_name("MS")
-        ->capture_default_str();
-    queryCommand
-        ->add_option("--rate", query.rate,
-                     "at most R requests per second per cookie (fractions such as 0.1 "
-                     "allowed); 0: no limit")
-        ->type_name("R")
-        ->capture_default_str();
-    queryCommand
-        ->add_option("--rate-jitter", query.rateJitter,
-                     "lengthen each gap of --rate by up to this share at random (0 to 1)")
-        ->type_name("SHARE")
-        ->capture_default_str();
-    queryCommand
-        ->add_option_function<std::string>(
-            "--cooldown", [&query](const std::string& value) { query.cooldown = value; },
-            "a cookie that got a request block is used again after S seconds (default: never "
-            "in this run)")
-        ->type_name("S");
-    queryCommand->add_flag("--resume", query.resume,
-                           "continue a stopped run from OUT's journal (OUT.journal): rows that "
-                           "have a value are not asked again");
-    queryCommand->add_flag("--table", query.table,
-                           "print the results table on standard output even when it is not a "
-                           "terminal");
+    CLI::Option* periodOption = addRunOptions(*queryCommand, query);
+
+    QueryArguments requery;
+    CookieOptions requeryCookie;
+    CLI::App* requeryCommand = app.add_subcommand(
+        "requery", "query again the rows of an exported list that hold a failure mark or "
+                   "未查询, and write the merged list");
+    requeryCommand
+        ->add_option("LIST", requery.keywords,
+                     "a list exported by Corvanta (.txt, .csv, .xls or .xlsx)")
+        ->type_name("FILE")
+        ->required();
+    requeryCommand
+        ->add_option("-o,--output", requery.output,
+                     "NEW: where the merged list goes (default: LIST itself, replaced)")
+        ->type_name("NEW");
+    requeryCookie.add(*requeryCommand);
+    CLI::Option* requeryPeriod = addRunOptions(*requeryCommand, requery);
 
     SeriesArguments series;
     CookieOptions seriesCookie;
@@ -218,6 +239,17 @@ int main(int argc, char** argv) {
         return runSeriesCommand(settings, ReportOptions{seriesProgressEvery, false});
     }
 
+    if (requeryCommand->parsed()) {
+        requery.cookie = requeryCookie.arguments();
+        requery.periodGiven = requeryPeriod->count() > 0;
+        requery.requery = true;
+        if (requery.output.empty())
+            requery.output = requery.keywords;
+        QuerySettings settings;
+        if (const std::string error = checkQueryArguments(requery, settings); !error.empty())
+            return fail(error);
+        return runQueryCommand(settings, ReportOptions{requery.progressEvery, requery.table});
+    }
     if (queryCommand->parsed()) {
         query.cookie = queryCookie.arguments();
         query.periodGiven = periodOption->count() > 0;

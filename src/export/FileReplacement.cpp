@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <random>
 #include <system_error>
-#include <unistd.h>
 
 namespace corvanta {
 

@@ -5,6 +5,7 @@
 #include "app/ResultsModel.h"
 #include "core/ResultsTable.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -17,10 +18,12 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 
 namespace corvanta {
 namespace {
@@ -322,6 +325,44 @@ TEST_F(MainWindowTest, FailuresShowTheirMarkWithTheReasonAsTooltip) {
     query();
     EXPECT_TRUE(
         window->model().data(window->model().index(0, 2), Qt::ToolTipRole).toString().isEmpty());
+}
+
+TEST_F(MainWindowTest, TheListsContextMenuAsksAgainOnlyForFailedRows) {
+    std::string keywords;
+    for (int i = 0; i < 30; ++i)
+        keywords += "r" + std::to_string(i) + "\r\n";
+    importFile(file("k.txt", keywords), 30);
+    type("cookieEdit", "BDUSS=corvanta-demo");
+    fake::AccountRules rules;
+    rules.transientShare = 0.3;
+    service.setAccountRules(rules);
+    query();
+    std::set<QString> failed;
+    for (int row = 0; row < 30; ++row)
+        if (cell(row, 2) == "失败")
+            failed.insert(cell(row, 1));
+    ASSERT_FALSE(failed.empty());
+
+    auto* list = control<QTableView>("keywordList");
+    EXPECT_EQ(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+    ASSERT_EQ(list->actions().size(), 1);
+    QAction* requery = list->actions().front();
+    EXPECT_EQ(requery->text(), "重新查询失败的行");
+    service.clearRequests();
+    requery->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->engine().progress().finished(); }));
+    window->refresh();
+    // Only the failed rows were asked again (each keyword fails only its first request).
+    std::set<QString> asked;
+    for (const auto& request : service.requests()) {
+        const auto start = request.requestLine.find("word=") + 5;
+        const auto end = request.requestLine.find('&', start);
+        asked.insert(QUrl::fromPercentEncoding(
+            QByteArray::fromStdString(request.requestLine.substr(start, end - start))));
+    }
+    EXPECT_EQ(asked, failed);
+    for (int row = 0; row < 30; ++row)
+        EXPECT_NE(cell(row, 2), "失败") << row;
 }
 
 TEST_F(MainWindowTest, ACookieChangedDuringARunGoesWithTheLaterTasks) {

@@ -828,3 +828,151 @@ TEST_F(CliTest, ASeriesThatCannotBeDecodedIsAFailureNeverNumbers) {
 
 } // namespace
 } // namespace corvanta
+
+namespace corvanta {
+namespace {
+
+// Long runs: retries, several cookies, pacing, resume and requery.
+class LongRunCliTest : public CliTest {
+protected:
+    // Every row of a text export holds its keyword's averages.
+    void expectEveryRowAValue(const std::string& out, const std::vector<std::string>& words) {
+        const auto rows = readTextExport(out);
+        ASSERT_EQ(rows.size(), words.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].at(0), words[i]);
+            const auto averages = FakeIndexService::expectedAverages(words[i], 7);
+            EXPECT_EQ(rows[i].at(3), std::to_string(averages.all)) << words[i];
+        }
+    }
+    // How often each keyword was asked for.
+    std::map<std::string, int> requestsByKeyword() const {
+        std::map<std::string, int> counts;
+        for (const auto& request : service.requests()) {
+            const auto start = request.requestLine.find("word=") + 5;
+            const auto end = request.requestLine.find('&', start);
+            std::string word;
+            const std::string encoded = request.requestLine.substr(start, end - start);
+            for (std::size_t i = 0; i + 2 < encoded.size() + 1; i += 3)
+                word += static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16));
+            ++counts[word];
+        }
+        return counts;
+    }
+};
+
+TEST_F(LongRunCliTest, RetriesTurnTransientFailuresIntoValues) {
+    fake::AccountRules rules;
+    rules.transientShare = 0.2;
+    service.setAccountRules(rules);
+    const std::vector<std::string> words = numbered(50);
+    const std::string out = path("retried.csv");
+    const CliResult r =
+        run(queryArgs(keywordFile(words), out, {"--retries", "3", "--retry-wait", "20"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(service.transientAnswers(), 0);
+    expectEveryRowAValue(out, words);
+    EXPECT_FALSE(fs::exists(out + ".journal")) << "a finished run leaves no journal";
+}
+
+TEST_F(LongRunCliTest, AnExpiredCookiesRowsGoToTheOtherAndItIsReportedOnce) {
+    service.setAcceptedCookie("");
+    fake::AccountRules rules;
+    rules.expireAfter["BDUSS=first"] = 3;
+    service.setAccountRules(rules);
+    const std::string cookies = file("cookies.txt", "BDUSS=first\nBDUSS=second\n");
+    const std::vector<std::string> words = numbered(30);
+    const std::string out = path("two.csv");
+    const CliResult r = run(queryArgs(keywordFile(words), out, {"--cookie-file", cookies}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    expectEveryRowAValue(out, words);
+    EXPECT_EQ(countOf(r.err, "cookie 1 (line 1 of the cookie file) is not logged in"), 1) << r.err;
+    EXPECT_EQ(r.err.find("BDUSS=first"), std::string::npos) << "a cookie's text in the log";
+}
+
+TEST_F(LongRunCliTest, APaceBelowTheLimitGetsNoBlockAndNoCookieLeftStopsTheRun) {
+    service.setAcceptedCookie("");
+    fake::AccountRules rules;
+    rules.requestsPerSecond = 10;
+    service.setAccountRules(rules);
+    const std::string cookies = file("cookies.txt", "# accounts\nBDUSS=a\n\nBDUSS=b\n");
+    const std::vector<std::string> words = numbered(30);
+    const std::string paced = path("paced.csv");
+    CliResult r = run(queryArgs(keywordFile(words), paced,
+                                {"--cookie-file", cookies, "--rate", "8", "--threads", "4"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(service.blockedAnswers(), 0);
+    expectEveryRowAValue(paced, words);
+
+    // Without a pace both accounts are soon blocked: the rest is not queried, and why is said.
+    rules.requestsPerSecond = 2;
+    service.setAccountRules(rules);
+    const std::string unpaced = path("unpaced.csv");
+    r = run(queryArgs(keywordFile(numbered(60, "u")), unpaced, {"--cookie-file", cookies}));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("no usable cookie is left"), std::string::npos) << r.err;
+    EXPECT_EQ(countOf(r.err, "warning: the service limits each account"), 1) << r.err;
+    int notQueried = 0;
+    for (const auto& row : readTextExport(unpaced))
+        notQueried += row.at(1) == kNotQueried;
+    EXPECT_GT(notQueried, 0);
+}
+
+// A run killed outright resumes from its journal: the output is that of a whole run, and no
+// row is asked again but those that were in flight.
+TEST_F(LongRunCliTest, AKilledRunResumesFromItsJournal) {
+    service.setLatencyMs(40);
+    const std::vector<std::string> words = numbered(80);
+    const std::string keywords = keywordFile(words);
+    const std::string out = path("resumed.csv");
+    const CliProcess process = cli();
+    process.start(queryArgs(keywords, out, {"--threads", "3"}));
+    ASSERT_TRUE(service.waitForRequests(25, 30s));
+    ASSERT_TRUE(process.signal("KILL"));
+    ASSERT_TRUE(process.wait(20s));
+    ASSERT_TRUE(fs::exists(out + ".journal"));
+    EXPECT_FALSE(fs::exists(out));
+
+    service.setLatencyMs(0);
+    const CliResult r = run(queryArgs(keywords, out, {"--resume", "--threads", "3"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("resuming: "), std::string::npos) << r.err;
+    expectEveryRowAValue(out, words);
+    int askedTwice = 0;
+    for (const auto& [word, count] : requestsByKeyword()) {
+        EXPECT_LE(count, 2) << word;
+        askedTwice += count > 1;
+    }
+    EXPECT_LE(askedTwice, 3) << "only the rows in flight at the kill are asked again";
+    EXPECT_FALSE(fs::exists(out + ".journal"));
+}
+
+TEST_F(LongRunCliTest, RequeryAsksAgainOnlyForTheMarkedRows) {
+    fake::AccountRules rules;
+    rules.transientShare = 0.3;
+    service.setAccountRules(rules);
+    const std::vector<std::string> words = numbered(40);
+    for (const char* extension : {".xlsx", ".csv"}) {
+        SCOPED_TRACE(extension);
+        service.setAccountRules({});
+        service.setAccountRules(rules);
+        const std::string first = path(std::string("first") + extension);
+        CliResult r = run(queryArgs(keywordFile(words), first));
+        ASSERT_EQ(r.exitCode, extension == std::string(".xlsx") ? 1 : 0) << r.err;
+        service.clearRequests();
+        const std::string merged = path("merged.csv");
+        r = run({"requery", first, "-o", merged, "--cookie", kCookie, "--endpoint",
+                 service.baseUrl()});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        expectEveryRowAValue(merged, words);
+        if (extension == std::string(".xlsx")) {
+            EXPECT_GT(service.requests().size(), 0u);
+            EXPECT_LT(service.requests().size(), words.size());
+        } else {
+            EXPECT_EQ(service.requests().size(), 0u) << "nothing failed: nothing is asked";
+        }
+    }
+}
+
+} // namespace
+} // namespace corvanta
