@@ -1,5 +1,6 @@
 #include "query/KeywordGroups.h"
 
+#include "query/AnswerFigures.h"
 #include "query/QueryText.h"
 #include "web/WebFetch.h"
 
@@ -25,30 +26,17 @@ std::string entryName(const nlohmann::json& entry) {
                                                             : std::string();
 }
 
-std::string figureOf(const nlohmann::json& entry, const char* series, const char* figure) {
-    const auto part = entry.find(series);
-    if (part == entry.end() || !part->is_object())
-        return {};
-    const auto value = part->find(figure);
-    if (value == part->end() || value->is_null())
-        return {};
-    return value->is_string() ? value->get<std::string>() : value->dump();
-}
-
 QueryOutcome outcomeOfEntry(const nlohmann::json& entry) {
     QueryOutcome outcome;
     outcome.status = QueryStatus::Ok;
     const auto average = [&](const char* series) {
-        std::string value = figureOf(entry, series, "avg");
+        std::string value = figureInEntry(entry, series, "avg");
         return value.empty() ? std::string("0") : value;
     };
     outcome.overall = average("all");
     outcome.pc = average("pc");
     outcome.mobile = average("wise");
-    std::size_t i = 0;
-    for (const char* series : {"all", "pc", "wise"})
-        for (const char* figure : {"yoy", "qoq"})
-            outcome.trends[i++] = figureOf(entry, series, figure);
+    readTrends(entry, outcome);
     return outcome;
 }
 

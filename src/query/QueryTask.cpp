@@ -1,5 +1,6 @@
 #include "query/QueryTask.h"
 
+#include "query/AnswerFigures.h"
 #include "query/QueryText.h"
 #include "web/WebFetch.h"
 
@@ -46,27 +47,6 @@ std::string statusReason(long long status, const nlohmann::json& answer) {
     return reason;
 }
 
-// A figure of a generalRatio entry's series (avg, yoy, qoq) as the JSON wrote it; empty
-// when it is missing.
-std::string figureInEntry(const nlohmann::json& entry, const char* series, const char* figure) {
-    if (!entry.is_object())
-        return {};
-    const auto part = entry.find(series);
-    if (part == entry.end() || !part->is_object())
-        return {};
-    const auto value = part->find(figure);
-    if (value == part->end() || value->is_null())
-        return {};
-    return value->is_string() ? value->get<std::string>() : value->dump();
-}
-
-void readTrends(const nlohmann::json& entry, QueryOutcome& outcome) {
-    int i = 0;
-    for (const char* series : {"all", "pc", "wise"})
-        for (const char* figure : {"yoy", "qoq"})
-            outcome.trends[static_cast<std::size_t>(i++)] = figureInEntry(entry, series, figure);
-}
-
 const nlohmann::json* firstRatioEntry(const nlohmann::json& answer) {
     const auto data = answer.find("data");
     if (data == answer.end() || !data->is_object())
@@ -107,6 +87,27 @@ std::string averageOf(const std::string& answer, const nlohmann::json& json, con
 }
 
 } // namespace
+
+// A figure of a generalRatio entry's series (avg, yoy, qoq) as the JSON wrote it; empty
+// when it is missing.
+std::string figureInEntry(const nlohmann::json& entry, const char* series, const char* figure) {
+    if (!entry.is_object())
+        return {};
+    const auto part = entry.find(series);
+    if (part == entry.end() || !part->is_object())
+        return {};
+    const auto value = part->find(figure);
+    if (value == part->end() || value->is_null())
+        return {};
+    return value->is_string() ? value->get<std::string>() : value->dump();
+}
+
+void readTrends(const nlohmann::json& entry, QueryOutcome& outcome) {
+    int i = 0;
+    for (const char* series : {"all", "pc", "wise"})
+        for (const char* figure : {"yoy", "qoq"})
+            outcome.trends[static_cast<std::size_t>(i++)] = figureInEntry(entry, series, figure);
+}
 
 const char* statusMark(QueryStatus status) {
     switch (status) {

@@ -1,5 +1,7 @@
 #include "util/FileError.h"
 
+#include "util/Platform.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -8,9 +10,10 @@ namespace corvanta {
 
 namespace {
 
+// Names are UTF-8 on every platform.
 std::string folderOf(const std::string& path) {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
+    const std::filesystem::path parent = platform::pathFromUtf8(path).parent_path();
+    return parent.empty() ? std::string(".") : platform::utf8FromPath(parent);
 }
 
 } // namespace

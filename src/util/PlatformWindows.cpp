@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -17,13 +17,15 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h comes first: the other system headers build on it.
+// clang-format off
 #include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 #include <sys/stat.h>
+// clang-format on
 
 namespace corvanta::platform {
 
@@ -39,13 +41,13 @@ namespace {
 // characters beyond U+FFFF and the euro sign's two-byte form. The four-byte forms of the
 // other BMP characters then count as input that cannot be converted.
 
-enum class Kind { Utf8, Utf16Le, Utf16Be, Gb18030, Ascii, Latin1, CodePage };
+enum class Kind { Utf8, Utf16Le, Utf16Be, Utf32Le, Utf32Be, Gb18030, Ascii, Latin1, CodePage };
 
 struct Charset {
     Kind kind;
-    UINT codePage = 0;      // the system code page that does the work, 0 for none
-    bool gbkOnly = false;   // GB18030 through code page 936
-    CPINFO info{};          // lead-byte ranges of a double-byte code page
+    UINT codePage = 0;    // the system code page that does the work, 0 for none
+    bool gbkOnly = false; // GB18030 through code page 936
+    CPINFO info{};        // lead-byte ranges of a double-byte code page
 };
 
 // The Windows code pages 874 and 1250..1258 leave some bytes of 0x80..0x9F undefined, and
@@ -96,6 +98,10 @@ std::optional<Charset> charsetForCodePage(UINT codePage) {
         return Charset{Kind::Utf16Le};
     case 1201:
         return Charset{Kind::Utf16Be};
+    case 12000:
+        return Charset{Kind::Utf32Le};
+    case 12001:
+        return Charset{Kind::Utf32Be};
     case 20127:
         return Charset{Kind::Ascii};
     case 28591:
@@ -125,6 +131,10 @@ std::optional<Charset> resolveCharset(const std::string& name) {
         return charsetForCodePage(1200);
     if (n == "UTF-16BE" || n == "UTF16BE")
         return charsetForCodePage(1201);
+    if (n == "UTF-32LE" || n == "UTF32LE")
+        return charsetForCodePage(12000);
+    if (n == "UTF-32BE" || n == "UTF32BE")
+        return charsetForCodePage(12001);
     if (n == "GB18030")
         return charsetForCodePage(kGb18030CodePage);
     if (n == "GBK")
@@ -159,7 +169,8 @@ std::optional<Charset> resolveCharset(const std::string& name) {
         number = codePageNumber(std::string_view(n).substr(2));
     else if (n.starts_with("WINDOWS-"))
         number = codePageNumber(std::string_view(n).substr(8));
-    if (number == CP_UTF8 || number == 1200 || number == 1201 || number == kGb18030CodePage)
+    if (number == CP_UTF8 || number == 1200 || number == 1201 || number == 12000 ||
+        number == 12001 || number == kGb18030CodePage)
         return std::nullopt;
     return charsetForCodePage(number);
 }
@@ -242,7 +253,7 @@ Piece utf16Piece(std::string_view rest, bool bigEndian) {
     if (rest.size() < 4)
         return {Piece::Cut};
     return isLowSurrogate(utf16Unit(rest, 2, bigEndian)) ? Piece{Piece::Whole, 4}
-                                                          : Piece{Piece::Bad};
+                                                         : Piece{Piece::Bad};
 }
 
 // GB18030's shapes: one byte below 0x80; a lead byte 0x81..0xFE with a trail byte
@@ -274,8 +285,28 @@ bool isLeadByte(const CPINFO& info, unsigned byte) {
     return false;
 }
 
+// A UTF-32 unit: four bytes in the given order.
+std::uint32_t utf32Unit(std::string_view bytes, std::size_t at, bool bigEndian) {
+    std::uint32_t unit = 0;
+    for (std::size_t k = 0; k < 4; ++k)
+        unit |= std::uint32_t{byteAt(bytes, at + k)} << (bigEndian ? 24 - 8 * k : 8 * k);
+    return unit;
+}
+
+Piece utf32Piece(std::string_view rest, bool bigEndian) {
+    if (rest.size() < 4)
+        return {Piece::Cut};
+    const std::uint32_t unit = utf32Unit(rest, 0, bigEndian);
+    return unit > 0x10FFFF || inRange(unit, 0xD800, 0xDFFF) ? Piece{Piece::Bad}
+                                                            : Piece{Piece::Whole, 4};
+}
+
 Piece nextPiece(const Charset& charset, std::string_view rest) {
     switch (charset.kind) {
+    case Kind::Utf32Le:
+        return utf32Piece(rest, false);
+    case Kind::Utf32Be:
+        return utf32Piece(rest, true);
     case Kind::Utf8:
         return utf8Piece(rest);
     case Kind::Utf16Le:
@@ -430,8 +461,7 @@ std::optional<std::string> encodeGbkOnly(std::u16string_view wide) {
         } else if (unit == kEuroSign) {
             bytes += kGb18030Euro;
             ++at;
-        } else if (isHighSurrogate(unit) && at + 1 < wide.size() &&
-                   isLowSurrogate(wide[at + 1])) {
+        } else if (isHighSurrogate(unit) && at + 1 < wide.size() && isLowSurrogate(wide[at + 1])) {
             const char32_t codePoint =
                 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (wide[at + 1] - 0xDC00);
             bytes += gb18030FourByteForm(codePoint);
@@ -463,6 +493,13 @@ std::optional<std::u16string> decode(const Charset& charset, std::string_view by
         std::u16string wide(bytes.size() / 2, u'\0');
         for (std::size_t i = 0; i < wide.size(); ++i)
             wide[i] = utf16Unit(bytes, i * 2, charset.kind == Kind::Utf16Be);
+        return wide;
+    }
+    case Kind::Utf32Le:
+    case Kind::Utf32Be: {
+        std::u16string wide;
+        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4)
+            appendCodePoint(wide, utf32Unit(bytes, i, charset.kind == Kind::Utf32Be));
         return wide;
     }
     case Kind::Ascii:
@@ -508,6 +545,24 @@ std::optional<std::string> encode(const Charset& charset, std::u16string_view wi
             const unsigned unit = wide[i];
             bytes[i * 2 + (bigEndian ? 1 : 0)] = static_cast<char>(unit & 0xFF);
             bytes[i * 2 + (bigEndian ? 0 : 1)] = static_cast<char>(unit >> 8);
+        }
+        return bytes;
+    }
+    case Kind::Utf32Le:
+    case Kind::Utf32Be: {
+        const bool bigEndian = charset.kind == Kind::Utf32Be;
+        std::string bytes;
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            std::uint32_t codePoint = wide[i];
+            if (isLowSurrogate(codePoint))
+                return std::nullopt;
+            if (isHighSurrogate(codePoint)) {
+                if (i + 1 >= wide.size() || !isLowSurrogate(wide[i + 1]))
+                    return std::nullopt;
+                codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (wide[++i] - 0xDC00u);
+            }
+            for (std::size_t k = 0; k < 4; ++k)
+                bytes += static_cast<char>(codePoint >> (bigEndian ? 24 - 8 * k : 8 * k));
         }
         return bytes;
     }
@@ -766,9 +821,9 @@ bool userMayWrite(const std::string& path) {
         return true; // no such file
     if (attributes & FILE_ATTRIBUTE_READONLY)
         return false;
-    const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError() != ERROR_ACCESS_DENIED;
     CloseHandle(handle);

@@ -961,8 +961,8 @@ TEST_F(LongRunCliTest, RequeryAsksAgainOnlyForTheMarkedRows) {
         ASSERT_EQ(r.exitCode, extension == std::string(".xlsx") ? 1 : 0) << r.err;
         service.clearRequests();
         const std::string merged = path("merged.csv");
-        r = run({"requery", first, "-o", merged, "--cookie", kCookie, "--endpoint",
-                 service.baseUrl()});
+        r = run(
+            {"requery", first, "-o", merged, "--cookie", kCookie, "--endpoint", service.baseUrl()});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         expectEveryRowAValue(merged, words);
         if (extension == std::string(".xlsx")) {
