@@ -87,7 +87,7 @@ TEST(ResultsTable, ManyThreadsAppendAndWriteWhileTheListenerReads) {
     ResultsTable table;
     ReadingListener listener(table);
     table.setListener(&listener);
-    const int failures = testing_support::failuresOnThreads(8, 200, [&](int t, int round) {
+    const int failures = test::failuresOnThreads(8, 200, [&](int t, int round) {
         const int row = table.appendKeywords({"k" + std::to_string(t), "x"});
         QueryOutcome outcome = failedOutcome(QueryStatus::Failed, "r");
         outcome.pc = std::to_string(round);

@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(QueryTextTest, HelpersOnSeveralThreadsAtOnce) {
-    const int failures = testing_support::failuresOnThreads(6, 500, [](int t, int) {
+    const int failures = test::failuresOnThreads(6, 500, [](int t, int) {
         const std::string value = std::to_string(t * 1000);
         const std::string answer = "{\"all\":{\"avg\":" + value + ",\"yoy\":1}";
         return percentEncodeUtf8("中国", false, false) == "%D6%D0%B9%FA" &&

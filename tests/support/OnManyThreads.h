@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-namespace corvanta::testing_support {
+namespace corvanta::test {
 
 // Calls check(thread, round) `rounds` times on each of `threads` threads running at once
 // and returns how many calls answered false.
@@ -26,4 +26,4 @@ inline int failuresOnThreads(int threads, int rounds,
     return failures.load();
 }
 
-} // namespace corvanta::testing_support
+} // namespace corvanta::test

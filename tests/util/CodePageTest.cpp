@@ -159,7 +159,7 @@ TEST(CodePageTest, UnknownCodePagesGiveEmptyResults) {
 }
 
 TEST(CodePageTest, ConversionsOnSeveralThreadsAtOnce) {
-    const int failures = testing_support::failuresOnThreads(6, 500, [](int t, int) {
+    const int failures = test::failuresOnThreads(6, 500, [](int t, int) {
         const std::string text = "关键词" + std::to_string(t) + "\xF0\x9F\x98\x80";
         return ansiToUtf8(utf8ToAnsi(text)) == text &&
                wideToCodePage(codePageToWide(text), 1200).size() == 12;

@@ -276,7 +276,7 @@ TEST(RegexMatcherTest, RunawayBacktrackingFailsInsteadOfHanging) {
 }
 
 TEST(RegexMatcherTest, MatchersOnSeveralThreadsDoNotInterfere) {
-    const int failures = testing_support::failuresOnThreads(6, 300, [](int t, int) {
+    const int failures = test::failuresOnThreads(6, 300, [](int t, int) {
         const std::string charset = "cs-" + std::to_string(t);
         const std::string body =
             "<html>" + kGbkChinese + "<meta charset=\"" + charset + "\">" + kGbkChinese;

@@ -654,7 +654,7 @@ TEST_F(WebFetchTest, SlowButSteadyBodyIsNotATimeout) {
 }
 
 TEST_F(WebFetchTest, ManyThreadsAtOnceShareNothing) {
-    const int failures = testing_support::failuresOnThreads(8, 10, [this](int t, int round) {
+    const int failures = test::failuresOnThreads(8, 10, [this](int t, int round) {
         const std::string keyword = "k" + std::to_string(t * 10 + round);
         return webFetch(service.indexUrl(keyword, 30), 1, kCookie) ==
                FakeIndexService::successBody(keyword, 30);

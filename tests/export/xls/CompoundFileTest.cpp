@@ -13,7 +13,7 @@
 namespace corvanta::xls {
 namespace {
 
-using testing::ScratchFolder;
+using test::ScratchFolder;
 
 std::string randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -78,7 +78,7 @@ TEST_P(CompoundFileSizes, StreamReadsBackThroughAnIndependentReader) {
 
     int exitCode = -1;
     const std::string output =
-        testing::extractWorkbookStream(folder.file("doc.cfb"), folder.file("stream"), exitCode);
+        test::extractWorkbookStream(folder.file("doc.cfb"), folder.file("stream"), exitCode);
     ASSERT_EQ(exitCode, 0) << output;
     const std::size_t expectedSize = std::max<std::size_t>(c.size, 4096);
     EXPECT_EQ(output, "stream " + std::to_string(expectedSize) + "\n");

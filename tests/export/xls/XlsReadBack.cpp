@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace corvanta::testing {
+namespace corvanta::test {
 
 namespace {
 
@@ -163,4 +163,4 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-} // namespace corvanta::testing
+} // namespace corvanta::test

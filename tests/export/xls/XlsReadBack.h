@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace corvanta::testing {
+namespace corvanta::test {
 
 // What xlrd reads from a workbook, as printed by dump_xls.py.
 struct XlsReadBack {
@@ -69,4 +69,4 @@ private:
     std::filesystem::path path_;
 };
 
-} // namespace corvanta::testing
+} // namespace corvanta::test

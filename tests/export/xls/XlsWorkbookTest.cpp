@@ -14,10 +14,10 @@
 namespace corvanta {
 namespace {
 
-using testing::jsonQuote;
-using testing::readXls;
-using testing::ScratchFolder;
-using testing::XlsReadBack;
+using test::jsonQuote;
+using test::readXls;
+using test::ScratchFolder;
+using test::XlsReadBack;
 using Rows = std::vector<std::vector<std::string>>;
 
 const std::vector<std::string> listTitles = {"关键词", "PC指数", "移动指数", "总指数"};
@@ -284,7 +284,7 @@ TEST_F(XlsWorkbookTest, RecordsKeepToTheSizeLimitAndTheStringIndexPointsAtItsStr
         << error;
     int exitCode = -1;
     const std::string output =
-        testing::extractWorkbookStream(path, folder.file("stream"), exitCode);
+        test::extractWorkbookStream(path, folder.file("stream"), exitCode);
     ASSERT_EQ(exitCode, 0) << output;
     std::ifstream in(folder.file("stream"), std::ios::binary);
     const std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
