@@ -2,6 +2,8 @@
 
 #include "query/IndexService.h"
 #include "query/QueryText.h"
+#include "util/Platform.h"
+#include "util/TextSearch.h"
 
 #include <algorithm>
 #include <array>
@@ -49,11 +51,7 @@ bool isWholeNumber(const std::string& text) {
 }
 
 std::string lowerExtension(const std::string& path) {
-    std::string extension = pathOf(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
-        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    });
-    return extension;
+    return asciiLowercase(platform::utf8FromPath(pathOf(path).extension()));
 }
 
 // Why new files cannot be made in `folder`, or empty when they can: a probe file is made

@@ -3,6 +3,7 @@
 #include "export/FileReplacement.h"
 #include "export/XlsxWorkbook.h"
 #include "util/Platform.h"
+#include "util/TextSearch.h"
 
 #ifdef CORVANTA_HAVE_XLS
 #include "export/xls/XlsWorkbook.h"
@@ -18,17 +19,9 @@ namespace {
 
 enum class FileKind { Unknown, Text, Xls, Xlsx };
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 FileKind kindOf(const std::string& fileName) {
     const std::string extension =
-        lowerAscii(platform::utf8FromPath(platform::pathFromUtf8(fileName).extension()));
+        asciiLowercase(platform::utf8FromPath(platform::pathFromUtf8(fileName).extension()));
     if (extension == ".txt" || extension == ".csv")
         return FileKind::Text;
     if (extension == ".xls")

@@ -46,4 +46,12 @@ int findText(std::string_view text, std::string_view sought, int start, bool ign
     return -1;
 }
 
+std::string asciiLowercase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 } // namespace corvanta

@@ -3,6 +3,7 @@
 // Plain substring search over UTF-8 text, used to look for markers in service answers and
 // for delimiters in textBetween.
 
+#include <string>
 #include <string_view>
 
 namespace corvanta {
@@ -14,5 +15,8 @@ namespace corvanta {
 // and every byte that is not part of a well-formed character counts as one character.
 int findText(std::string_view text, std::string_view sought, int start = 0,
              bool ignoreCase = false);
+
+// The text with ASCII A-Z made a-z; every other byte, UTF-8 ones included, as it was.
+std::string asciiLowercase(std::string text);
 
 } // namespace corvanta

@@ -2,6 +2,7 @@
 
 #include "util/Platform.h"
 #include "util/RegexMatcher.h"
+#include "util/TextSearch.h"
 #include "util/Utf8.h"
 
 #include <algorithm>
@@ -21,17 +22,10 @@ std::string untilNul(std::string text) {
     return text;
 }
 
-std::string lowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return text;
-}
-
 // The name iconv should use for a declared charset: GBK and GB2312 pages are read as their
 // superset GB18030 so that no character of theirs is lost.
 std::string iconvName(const std::string& declared) {
-    const std::string lower = lowerAscii(declared);
+    const std::string lower = asciiLowercase(declared);
     if (lower == "gbk" || lower == "gb2312" || lower == "x-gbk" || lower == "gb_2312-80")
         return platform::legacyCharset;
     // A tag that could be read as ASCII was not written in UTF-16; browsers read such a
