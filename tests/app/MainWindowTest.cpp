@@ -242,6 +242,39 @@ TEST_F(MainWindowTest, ImportListsEveryLineAndTwoImportsBothAppend) {
     EXPECT_EQ(window->model().rowCount(), 20004);
 }
 
+// Every kind of keyword file the users have lists the same keywords.
+TEST_F(MainWindowTest, KeywordFilesOfEveryEncodingAndLineEndAreListed) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"crlf.txt", "中国\r\nab c\r\n"},
+        {"lf.txt", "中国\nab c\n"},
+        {"cr.txt", "中国\rab c"},
+        {"utf8-bom.txt", "\xEF\xBB\xBF中国\r\nab c"},
+        {"utf16le.txt", "\xFF\xFE\x2D\x4E\xFD\x56\r\0\n\0a\0b\0 \0c\0"s},
+        {"gb18030.txt", "\xD6\xD0\xB9\xFA\r\nab c\r\n"},
+    };
+    int rows = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rows += 2;
+        importFile(file(c.name, c.bytes), rows);
+        EXPECT_EQ(cell(rows - 2, 1), "中国");
+        EXPECT_EQ(cell(rows - 1, 1), "ab c");
+        EXPECT_EQ(cell(rows - 1, 0), "2");
+    }
+    // An empty file lists nothing and says nothing.
+    setNextFileDialogAnswer(file("empty.txt", ""));
+    click("importButton");
+    QTest::qWait(200);
+    window->refresh();
+    EXPECT_EQ(window->model().rowCount(), rows);
+    EXPECT_TRUE(openMessageBoxes().isEmpty());
+}
+
 TEST_F(MainWindowTest, QtsOwnFileDialogTakesATypedPathAndEnter) {
     const QString path = file("typed.txt", "x\r\ny\r\n");
     QTimer::singleShot(200, [&] {
