@@ -138,7 +138,8 @@ QueryOutcome queryKeyword(const QueryRequest& request) {
     exchange.sendCookies = cookieLine(request.cookie);
     exchange.cancel = request.cancel;
     exchange.timeoutSeconds = request.timeoutSeconds;
-    const std::string answer = webFetch(exchange);
+    exchange.maxBodyBytes = kOwnRequestMaxBodyBytes;
+    const std::string answer = webFetchKeepingConnection(exchange);
     return readIndexAnswer(exchange, answer);
 }
 

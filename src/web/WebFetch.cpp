@@ -32,6 +32,7 @@ constexpr const char* kSendFailed = "711 发送请求失败!";
 constexpr const char* kNoResponse = "712 服务器未响应!";
 constexpr const char* kReadFailed = "713 读取数据失败!";
 constexpr const char* kCancelled = "714 请求已取消!";
+constexpr const char* kTooLarge = "715 响应数据过大!";
 constexpr const char* kCertificate = "忽略错误/证书错误  失败！";
 
 constexpr int kDefaultTimeoutMs = 30000;
@@ -89,6 +90,8 @@ struct Transfer {
     bool headersComplete = false; // the final answer's head is in: the body comes next
     bool endAfterHead = false;    // a HEAD sent with a body: the answer ends with its head
     std::string body;
+    std::size_t maxBody = 0; // 0: no limit
+    bool bodyTooLarge = false;
     curl_off_t uploaded = 0;
     bool requestStarted = false;
     Clock::time_point lastActivity = Clock::now();
@@ -126,6 +129,10 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
+    if (t->maxBody > 0 && size * count > t->maxBody - t->body.size()) {
+        t->bodyTooLarge = true;
+        return 0; // ends the transfer with a write error
+    }
     t->body.append(data, size * count);
     t->lastActivity = Clock::now();
     return size * count;
@@ -273,7 +280,10 @@ std::string cookiesSetBy(std::string_view block) {
 
 class Exchange {
 public:
-    explicit Exchange(WebExchange& io) : io_(io) {}
+    // easy and multi: the handles to run on, kept by the caller for later exchanges; null
+    // for fresh ones that end with the exchange.
+    Exchange(WebExchange& io, CURL* easy, CURLM* multi)
+        : io_(io), keptEasy_(easy), keptMulti_(multi) {}
 
     std::string run();
 
@@ -291,8 +301,12 @@ private:
     std::string finish();
 
     WebExchange& io_;
+    CURL* keptEasy_ = nullptr;
+    CURLM* keptMulti_ = nullptr;
     UrlHandle url_;
-    MultiHandle multi_;
+    EasyHandle ownEasy_;
+    MultiHandle ownMulti_;
+    CURLM* multi_ = nullptr;
     HeaderList headers_;
     int method_ = 0;
     std::string body_;
@@ -329,11 +343,20 @@ std::string Exchange::run() {
     origin_ = urlPart(url_.get(), CURLUPART_SCHEME) + "://" + urlPart(url_.get(), CURLUPART_HOST) +
               ":" + urlPart(url_.get(), CURLUPART_PORT);
 
-    EasyHandle easy(curl_easy_init());
-    multi_.reset(curl_multi_init());
-    if (!easy || !multi_)
+    CURL* easy = keptEasy_;
+    multi_ = keptMulti_;
+    if (easy != nullptr) {
+        // Back to the defaults; the handle keeps its open connections and TLS sessions.
+        curl_easy_reset(easy);
+    } else {
+        ownEasy_.reset(curl_easy_init());
+        ownMulti_.reset(curl_multi_init());
+        easy = ownEasy_.get();
+        multi_ = ownMulti_.get();
+    }
+    if (easy == nullptr || multi_ == nullptr)
         return fail(kNoSession);
-    if (const char* failure = configure(easy.get()))
+    if (const char* failure = configure(easy))
         return fail(failure);
 
     // Redirects are followed here rather than by the library, so that every request of the
@@ -343,21 +366,24 @@ std::string Exchange::run() {
     body_ = io_.postBytes.empty() ? untilNul(io_.postText) : io_.postBytes;
     cookies_ = withoutLineBreaks(io_.sendCookies);
     for (long hop = 0;; ++hop) {
-        if (const char* failure = configureRequest(easy.get()))
+        if (const char* failure = configureRequest(easy))
             return fail(failure);
         transfer_ = Transfer{};
+        transfer_.maxBody = io_.maxBodyBytes;
         // The library would send no body with its own HEAD, so a HEAD with a body goes out
         // as a named verb, and the answer, which never has a body, ends with its head.
         transfer_.endAfterHead = method_ == 2 && !body_.empty();
         CURLcode result = CURLE_OK;
-        if (const char* failure = waitForTransfer(easy.get(), result))
+        if (const char* failure = waitForTransfer(easy, result))
             return fail(failure);
+        if (transfer_.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED)
+            return fail(kTooLarge);
         if (result == CURLE_WRITE_ERROR && transfer_.endAfterHead && transfer_.headersComplete)
             result = CURLE_OK;
         if (result != CURLE_OK) {
             // A proxy that refuses the tunnel answers like a server: keep its answer.
             long connectCode = 0;
-            curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+            curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
             if (!(connectCode >= 300 && transfer_.headersComplete))
                 return fail(failureOf(result));
             transfer_.body.clear();
@@ -427,6 +453,11 @@ const char* Exchange::configure(CURL* easy) {
     const long verify = io_.ignoreCertErrors ? 0L : 1L;
     if (!set(CURLOPT_SSL_VERIFYPEER, verify) || !set(CURLOPT_SSL_VERIFYHOST, verify * 2))
         return kCertificate;
+
+    // A body announced longer than the limit is refused before it is read.
+    if (io_.maxBodyBytes > 0 &&
+        !set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(io_.maxBodyBytes)))
+        return kNoRequest;
 
     const bool callbacks =
         set(CURLOPT_HEADERFUNCTION, onHeader) && set(CURLOPT_HEADERDATA, &transfer_) &&
@@ -511,7 +542,7 @@ const char* Exchange::configureRequest(CURL* easy) {
 // than the time-out while sending, while waiting for the answer or while reading the body
 // ends the call. A slow but steady body never does.
 const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
-    CURLM* multi = multi_.get();
+    CURLM* multi = multi_;
     if (curl_multi_add_handle(multi, easy) != CURLM_OK)
         return kNoSession;
     const auto timeout = std::chrono::milliseconds(timeoutMs_);
@@ -598,7 +629,35 @@ std::string Exchange::finish() {
 } // namespace
 
 std::string webFetch(WebExchange& exchange) {
-    return Exchange(exchange).run();
+    return Exchange(exchange, nullptr, nullptr).run();
+}
+
+namespace {
+
+// The handles a thread keeps between its exchanges: the multi handle holds the open
+// connections, the easy handle the TLS sessions.
+struct KeptHandles {
+    EasyHandle easy;
+    MultiHandle multi;
+};
+
+} // namespace
+
+std::string webFetchKeepingConnection(WebExchange& exchange) {
+    if (!curlReady()) {
+        exchange.statusText = kNoPlatform;
+        return {};
+    }
+    thread_local KeptHandles kept;
+    if (!kept.easy || !kept.multi) {
+        kept.easy.reset(curl_easy_init());
+        kept.multi.reset(curl_multi_init());
+        if (!kept.easy || !kept.multi) {
+            exchange.statusText = kNoSession;
+            return {};
+        }
+    }
+    return Exchange(exchange, kept.easy.get(), kept.multi.get()).run();
 }
 
 std::string webFetch(const std::string& url, int method, const std::string& sendCookies) {
@@ -606,6 +665,7 @@ std::string webFetch(const std::string& url, int method, const std::string& send
     exchange.url = url;
     exchange.method = method;
     exchange.sendCookies = sendCookies;
+    exchange.maxBodyBytes = kOwnRequestMaxBodyBytes;
     return webFetch(exchange);
 }
 
