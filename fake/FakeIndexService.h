@@ -64,6 +64,7 @@ enum class Fault {
     MetaCharsetPage,    // an HTML page declaring pageCharset in a meta tag
     RateLimited,        // {"status":10001,...}
     UnknownKeyword,     // {"status":10002,...} for every keyword
+    Mixed,              // each keyword gets the fault mixedFaultFor(keyword) names
 };
 
 enum class Series { All, Pc, Wise };
@@ -112,6 +113,11 @@ public:
         int idleTimeoutMs = 30000; // a connection silent this long is closed
         // False: requests are counted but their bytes are not kept (long benchmark runs).
         bool keepRequests = true;
+        // A round trip to a distant service: every chunk is held rttMs / 2 in each direction
+        // (and a new connection a whole round trip before its first chunk arrives), so that
+        // connection set-up, a TLS handshake and each request cost what they would cost
+        // over such a distance. 0: no delay.
+        int rttMs = 0;
     };
 
     FakeIndexService();
@@ -166,6 +172,13 @@ public:
     void clearRequests();
     // Waits until at least n requests are recorded; false on timeout or stop.
     bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
+
+    // The fault the Mixed mode gives a keyword (UTF-8), fixed by the keyword's hash: about
+    // half of the keywords get None, the rest one each of StallBeforeHeaders, StallMidBody,
+    // ResetConnection, ServerError, MalformedJson, TruncatedJson, MissingSeries, RateLimited
+    // and OversizedBody. The other fields of the configured FaultConfig (stallMs,
+    // oversizedBytes, missingSeries...) apply.
+    static Fault mixedFaultFor(std::string_view keyword);
 
     // The averages answered for a keyword (UTF-8) and period in days.
     static Averages expectedAverages(std::string_view keyword, int days);
