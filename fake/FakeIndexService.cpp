@@ -945,36 +945,55 @@ std::string withHop(const std::string& target, int hop) {
     return path + "?" + kept + (kept.empty() ? "" : "&") + "hop=" + std::to_string(hop);
 }
 
-// Writes a body of exactly total bytes: the status 0 answer with a long padding member.
-void setOversized(httplib::Response& res, const std::string& answer, std::size_t total) {
+// Writes a body of exactly total bytes: the status 0 answer with a long padding member;
+// chunked (without a Content-Length) when asked.
+void setOversized(httplib::Response& res, const std::string& answer, std::size_t total,
+                  bool chunked) {
     auto prefix =
         std::make_shared<std::string>(answer.substr(0, answer.size() - 1) + ",\"padding\":\"");
     static const std::string suffix = "\"}";
     total = std::max(total, prefix->size() + suffix.size());
     const std::size_t padding = total - prefix->size() - suffix.size();
-    res.set_content_provider(
-        total, "application/json;charset=utf-8",
-        [prefix, padding](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            std::string piece;
-            const std::size_t n = std::min<std::size_t>(length, 256 * 1024);
-            piece.reserve(n);
-            const std::size_t end = offset + n;
-            const std::size_t padEnd = prefix->size() + padding;
-            std::size_t i = offset;
-            if (i < prefix->size()) {
-                const std::size_t take = std::min(end, prefix->size()) - i;
-                piece.append(*prefix, i, take);
-                i += take;
-            }
-            if (i < end && i < padEnd) {
-                const std::size_t take = std::min(end, padEnd) - i;
-                piece.append(take, 'x');
-                i += take;
-            }
-            if (i < end)
-                piece.append(suffix, i - padEnd, end - i);
-            return sink.write(piece.data(), piece.size());
-        });
+    // The bytes [offset, offset + length) of the body, at most 256 KiB of them.
+    auto piece = [prefix, padding](std::size_t offset, std::size_t length) {
+        std::string out;
+        const std::size_t n = std::min<std::size_t>(length, 256 * 1024);
+        out.reserve(n);
+        const std::size_t end = offset + n;
+        const std::size_t padEnd = prefix->size() + padding;
+        std::size_t i = offset;
+        if (i < prefix->size()) {
+            const std::size_t take = std::min(end, prefix->size()) - i;
+            out.append(*prefix, i, take);
+            i += take;
+        }
+        if (i < end && i < padEnd) {
+            const std::size_t take = std::min(end, padEnd) - i;
+            out.append(take, 'x');
+            i += take;
+        }
+        if (i < end)
+            out.append(suffix, i - padEnd, end - i);
+        return out;
+    };
+    const char* type = "application/json;charset=utf-8";
+    if (!chunked) {
+        res.set_content_provider(
+            total, type, [piece](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                const std::string bytes = piece(offset, length);
+                return sink.write(bytes.data(), bytes.size());
+            });
+        return;
+    }
+    res.set_chunked_content_provider(type,
+                                     [piece, total](std::size_t offset, httplib::DataSink& sink) {
+                                         const std::string bytes = piece(offset, total - offset);
+                                         if (!sink.write(bytes.data(), bytes.size()))
+                                             return false;
+                                         if (offset + bytes.size() >= total)
+                                             sink.done();
+                                         return true;
+                                     });
 }
 
 } // namespace
@@ -1052,7 +1071,7 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
         break;
     }
     case Fault::OversizedBody:
-        return setOversized(res, answerText, f.oversizedBytes);
+        return setOversized(res, answerText, f.oversizedBytes, f.oversizedChunked);
     case Fault::SetCookies:
         for (const std::string& c : f.setCookies)
             res.headers.emplace("Set-Cookie", c);

@@ -76,7 +76,8 @@ struct FaultConfig {
     int serverErrorStatus = 500;
     Series missingSeries = Series::Pc;
     std::size_t oversizedBytes = 50u * 1024u * 1024u;
-    std::size_t truncateAt = 0; // bytes of the answer kept; 0 cuts just before the PC series
+    bool oversizedChunked = false; // true: the oversized body comes chunked, its length unsaid
+    std::size_t truncateAt = 0;    // bytes of the answer kept; 0 cuts just before the PC series
     int redirectHops = 1;
     bool relativeRedirect = false; // Location "/api/..." instead of "http://127.0.0.1:PORT/api/..."
     std::vector<std::string> setCookies = {"BAIDUID=fake0001:FG=1; path=/; domain=127.0.0.1",

@@ -55,6 +55,7 @@ void usage() {
                  "  --status N            status of server-error (500 or 503)\n"
                  "  --missing all|pc|wise series left out by missing-series\n"
                  "  --oversized-bytes N   body size of oversized-body\n"
+                 "  --oversized-chunked   send oversized-body chunked, without its length\n"
                  "  --redirect-hops N     redirects before the answer\n"
                  "  --charset NAME        charset of meta-charset-page (default gb2312)\n"
                  "  --server-auth U:P     require basic credentials at the service\n"
@@ -132,6 +133,8 @@ int main(int argc, char** argv) {
             fault.missingSeries = s == "all" ? Series::All : s == "pc" ? Series::Pc : Series::Wise;
         } else if (arg == "--oversized-bytes") {
             fault.oversizedBytes = static_cast<std::size_t>(number(0, 4LL << 30));
+        } else if (arg == "--oversized-chunked") {
+            fault.oversizedChunked = true;
         } else if (arg == "--redirect-hops") {
             fault.redirectHops = static_cast<int>(number(0, 100));
         } else if (arg == "--charset") {

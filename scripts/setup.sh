@@ -8,7 +8,7 @@ packages=(
     nlohmann-json3-dev libcli11-dev fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-openpyxl python3-xlrd python3-olefile
-    locales
+    locales time
 )
 missing=()
 for p in "${packages[@]}"; do

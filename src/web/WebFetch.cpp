@@ -7,6 +7,7 @@
 #include "web/HeaderBlock.h"
 #include "web/ResponseDecoding.h"
 
+#include <algorithm>
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
@@ -109,6 +110,17 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     }
     t->headerBlock.append(line);
     t->sawResponse = true;
+    // An announced length within the limit is taken at its word: the body then never moves.
+    if (t->maxBody > 0 && line.size() > 15 &&
+        findText(line.substr(0, 15), "Content-Length:", 0, true) == 1) {
+        const size_t digits = line.find_first_of("0123456789", 15);
+        size_t length = 0;
+        for (size_t i = digits;
+             i < line.size() && line[i] >= '0' && line[i] <= '9' && length <= t->maxBody; ++i)
+            length = length * 10 + static_cast<size_t>(line[i] - '0');
+        if (digits != std::string_view::npos && length <= t->maxBody)
+            t->body.reserve(length);
+    }
     if (line == "\r\n" || line == "\n") {
         // An interim answer (1xx) is followed by the real one, and a proxy's consent to a
         // tunnel (before the request itself went out) by the connection to the server.
@@ -129,13 +141,26 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
-    if (t->maxBody > 0 && size * count > t->maxBody - t->body.size()) {
-        t->bodyTooLarge = true;
-        return 0; // ends the transfer with a write error
+    const size_t n = size * count;
+    if (t->maxBody > 0) {
+        if (n > t->maxBody - t->body.size()) {
+            t->bodyTooLarge = true;
+            return 0; // ends the transfer with a write error
+        }
+        // Grow in powers of two, never past the limit, so that the body of an answer that
+        // is too long never holds more than the limit (the string's own growth could reach
+        // almost twice as much).
+        const size_t needed = t->body.size() + n;
+        if (needed > t->body.capacity()) {
+            size_t grown = 64 * 1024;
+            while (grown < needed)
+                grown *= 2;
+            t->body.reserve(std::min(t->maxBody, grown));
+        }
     }
-    t->body.append(data, size * count);
+    t->body.append(data, n);
     t->lastActivity = Clock::now();
-    return size * count;
+    return n;
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {

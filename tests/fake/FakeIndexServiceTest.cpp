@@ -467,13 +467,17 @@ TEST_F(FakeServiceTest, BodyFaultsShapeTheAnswer) {
     cfg.serverErrorStatus = 503;
     EXPECT_EQ(ask(cfg).status, 503);
 
-    cfg = {};
-    cfg.fault = Fault::OversizedBody;
-    cfg.oversizedBytes = 3 * 1024 * 1024 + 7;
-    res = ask(cfg);
-    EXPECT_EQ(res.body.size(), cfg.oversizedBytes);
-    EXPECT_TRUE(res.body.starts_with(full.substr(0, full.size() - 1) + ",\"padding\":\"xxx"));
-    EXPECT_TRUE(res.body.ends_with("xx\"}"));
+    for (bool chunked : {false, true}) {
+        cfg = {};
+        cfg.fault = Fault::OversizedBody;
+        cfg.oversizedBytes = 3 * 1024 * 1024 + 7;
+        cfg.oversizedChunked = chunked;
+        res = ask(cfg);
+        EXPECT_EQ(res.body.size(), cfg.oversizedBytes);
+        EXPECT_TRUE(res.body.starts_with(full.substr(0, full.size() - 1) + ",\"padding\":\"xxx"));
+        EXPECT_TRUE(res.body.ends_with("xx\"}"));
+        EXPECT_EQ(res.has_header("Content-Length"), !chunked);
+    }
 
     cfg = {};
     cfg.fault = Fault::SetCookies;
