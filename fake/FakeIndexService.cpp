@@ -673,6 +673,8 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
 
 Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest& req,
                                        std::string& pending) {
+    // Counted until the answer starts: a client cannot send its next request before that,
+    // so the count never includes a request of the same client twice.
     struct Counted {
         explicit Counted(Impl& owner) : impl(owner) {
             const int now = ++impl.answering;
@@ -680,12 +682,16 @@ Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest
             while (now > most && !impl.mostAnswering.compare_exchange_weak(most, now)) {
             }
         }
-        ~Counted() { --impl.answering; }
+        ~Counted() { release(); }
+        void release() {
+            if (counting)
+                --impl.answering;
+            counting = false;
+        }
         Impl& impl;
+        bool counting = true;
     };
-    // Counted until the answer starts: a client cannot send its next request before that,
-    // so the count never includes a request of the same client twice.
-    std::optional<Counted> counted(std::in_place, *this);
+    Counted counted(*this);
 
     if (auto script = takeScript())
         return playScript(stream, *script);
@@ -713,7 +719,7 @@ Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest
     }
     if (cfg.latencyMs > 0 && !pause(cfg.latencyMs, stream.fd()))
         return Outcome::Close;
-    counted.reset();
+    counted.release();
 
     if (pathOf(target) == kIndexPath) {
         const bool mixed = cfg.fault.fault == Fault::Mixed;
