@@ -10,7 +10,8 @@ seconds="${1:-30}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(fuzz_text_search fuzz_regex fuzz_headers fuzz_cookies fuzz_response fuzz_keywords)
+    targets=(fuzz_text_search fuzz_regex fuzz_headers fuzz_cookies fuzz_response fuzz_keywords
+             fuzz_xlsx fuzz_xls)
 fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --parallel 2 --target "${targets[@]}"
