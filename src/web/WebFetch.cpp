@@ -51,6 +51,11 @@ bool curlReady() {
     return ready;
 }
 
+// The library is set up while the program starts, on its main thread, as libcurl asks:
+// set up on the first worker thread instead, its TLS library's state for that thread
+// could outlive the thread's end when the worker ends after the program's exit began.
+[[maybe_unused]] const bool curlReadyAtStart = curlReady();
+
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
