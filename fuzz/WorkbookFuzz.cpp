@@ -42,8 +42,10 @@ std::map<std::string, std::string> readBack(const std::string& path) {
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         output.append(buffer, n);
     const int status = pclose(pipe);
-    if (status != 0)
-        std::fprintf(stderr, "%s\n", output.c_str());
+    if (status != 0) {
+        std::fprintf(stderr, "the reader ended with status %d:\n", status);
+        std::fwrite(output.data(), 1, output.size(), stderr);
+    }
     FUZZ_CHECK(status == 0);
     std::map<std::string, std::string> values;
     std::size_t start = 0;
