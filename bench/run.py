@@ -59,14 +59,15 @@ def pool():
             add("pool: ramp 1 -> 15 workers, 2,000 tasks of 50 ms waiting", [e["real_time_ms"]],
                 "ms")
         else:
-            add(f"pool: {name} per 100k batch", [e["ms_per_batch"]], "ms", e["goal_ms"], "lower")
+            add(f"pool: {name.split('/iterations')[0]} per 100k batch", [e["ms_per_batch"]], "ms",
+                e["goal_ms"], "lower")
 
 
 def export():
     r = google_bench(bench_path("export", "export_bench"))
     for name, e in r.items():
         goal = e["real_time_ms"] / e["vs_goal"] if e.get("vs_goal") else None
-        add(f"export: {name.replace('BM_Export', '')} of the list", [e["real_time_ms"]], "ms",
+        add(f"export: {name.split('/')[0].replace('BM_Export', '')} of the list", [e["real_time_ms"]], "ms",
             goal, "lower")
 
 
@@ -198,7 +199,7 @@ def main():
         met = ""
         if goal:
             met = "yes" if (median <= goal if better == "lower" else median >= goal) else "no"
-        goal_text = f"{'<=' if better == 'lower' else '>='}{goal:g}" if goal else ""
+        goal_text = f"{'<=' if better == 'lower' else '>='}{goal:.4g}" if goal else ""
         print(f"| {name:<{width}} | {median:>10.3f} | {unit:<4} | {goal_text:>8} | {ratio:>5} | {met:<3} |")
 
 
