@@ -651,6 +651,7 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
         }
         req.connection = serial;
         req.tls = ssl != nullptr;
+        req.tlsResumed = ssl != nullptr && SSL_session_reused(ssl) == 1;
         const bool closeAfter = clientWantsClose(req);
         record(req);
         outcome = answer(stream, req, pending);

@@ -20,6 +20,7 @@ struct RecordedRequest {
     std::string body;                     // the body after de-chunking
     int connection = 0;                   // serial number of the connection it came on (from 1)
     bool tls = false;                     // received over TLS (recorded after decryption)
+    bool tlsResumed = false;              // its TLS connection resumed an earlier session
 };
 
 // The three averages the service answers for a keyword and period.

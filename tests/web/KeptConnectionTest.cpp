@@ -192,6 +192,32 @@ TEST(KeptConnection, ClosedOrFailedConnectionIsReplacedWithoutFailing) {
     }
 }
 
+// A kept connection the service closed is replaced by one that resumes the TLS session of
+// the one before: one round trip saved again. A fresh exchange starts a new session.
+TEST(KeptConnection, ReplacementResumesTheTlsSession) {
+    FakeIndexService::Options options;
+    options.tls = true;
+    FakeIndexService service(options);
+    ASSERT_TRUE(service.start());
+    onOwnThread([&] {
+        for (int i = 0; i < 2; ++i) {
+            // Each answer closes its connection, as a service that keeps none open would.
+            service.queueRawAnswer(okAnswer("one", "Connection: close\r\n"));
+            WebExchange exchange = indexExchange(service, "a", kCookie);
+            exchange.url = service.baseUrl() + "/closing";
+            EXPECT_EQ(webFetchKeepingConnection(exchange), "one");
+        }
+        WebExchange fresh = indexExchange(service, "a", kCookie);
+        EXPECT_EQ(webFetch(fresh), FakeIndexService::successBody("a", 7));
+    });
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[0].connection, requests[1].connection);
+    EXPECT_FALSE(requests[0].tlsResumed);
+    EXPECT_TRUE(requests[1].tlsResumed);
+    EXPECT_FALSE(requests[2].tlsResumed);
+}
+
 // The body limit: a body of exactly the limit is read; one byte more fails with 715,
 // whether its length was announced or not, and leaves the outputs alone. The default
 // is no limit.
