@@ -39,6 +39,10 @@ constexpr std::string_view kOlderKeyPath = "/Interface/ptbk";
 // Carries the request target, hex-encoded, to the inner server, which percent-decodes both
 // the target and header values.
 constexpr std::string_view kTargetHeader = "X-Corvanta-Fake-Target";
+// Carries the fault the front chose for a request in the Mixed mode to the inner server.
+constexpr std::string_view kFaultHeader = "X-Corvanta-Fake-Fault";
+// The most bytes the round-trip delay holds in one direction before it stops reading.
+constexpr std::size_t kMaxDelayedBytes = 4u * 1024u * 1024u;
 
 std::string hexEncode(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -143,6 +147,53 @@ std::string originForm(std::string_view target) {
 
 std::string pathOf(std::string_view target) {
     return std::string(target.substr(0, target.find('?')));
+}
+
+// The decoded value of the target's "word" parameter, '+' read as a blank as the inner
+// server reads it.
+std::string wordOf(std::string_view target) {
+    const std::size_t q = target.find('?');
+    if (q == std::string_view::npos)
+        return {};
+    std::string_view query = target.substr(q + 1);
+    std::size_t at = 0;
+    while (at < query.size() && !query.substr(at).starts_with("word=")) {
+        at = query.find('&', at);
+        at = at == std::string_view::npos ? query.size() : at + 1;
+    }
+    if (at >= query.size())
+        return {};
+    std::string_view value = query.substr(at + 5);
+    value = value.substr(0, value.find('&'));
+    auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    std::string word;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size() && hex(value[i + 1]) >= 0 &&
+            hex(value[i + 2]) >= 0) {
+            word += static_cast<char>(hex(value[i + 1]) * 16 + hex(value[i + 2]));
+            i += 2;
+        } else {
+            word += value[i] == '+' ? ' ' : value[i];
+        }
+    }
+    return word;
+}
+
+bool sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 bool clientWantsClose(const RecordedRequest& req) {
@@ -344,6 +395,8 @@ struct FakeIndexService::Impl {
     void stop();
     void acceptLoop();
     void serveConnection(int fd, int serial);
+    void serveDelayed(int fd, int serial);
+    void delayLine(int outer, int serviceSide);
 
     // ---- answering ----
 
@@ -352,7 +405,7 @@ struct FakeIndexService::Impl {
     Outcome tunnel(WireStream& stream, const RecordedRequest& req, std::string& pending,
                    const Settings& cfg);
     Outcome relay(WireStream& stream, const RecordedRequest& req, const std::string& target,
-                  bool stallMidBody, int stallMs);
+                  bool stallMidBody, int stallMs, Fault mixedChoice = Fault::None);
 
     void handleIndex(const httplib::Request& req, httplib::Response& res);
     void handleCheckWords(const httplib::Request& req, httplib::Response& res);
@@ -518,13 +571,121 @@ void FakeIndexService::Impl::acceptLoop() {
         const int serial = ++connectionSerial;
         try {
             workers.push_back(Worker{std::thread([this, fd, serial, done] {
-                                         serveConnection(fd, serial);
+                                         if (options.rttMs > 0)
+                                             serveDelayed(fd, serial);
+                                         else
+                                             serveConnection(fd, serial);
                                          *done = true;
                                      }),
                                      done});
         } catch (const std::system_error&) { // no thread to be had: refuse this one
             liveFds.erase(fd);
             ::close(fd);
+        }
+    }
+}
+
+// Serves the connection through a delay line: the service's side talks over a socket pair
+// whose far end the line relays to and from the client, holding every chunk.
+void FakeIndexService::Impl::serveDelayed(int fd, int serial) {
+    int pair[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        untrackAndClose(fd);
+        return;
+    }
+    if (!track(pair[0]) || !track(pair[1])) {
+        untrackAndClose(pair[0]);
+        untrackAndClose(pair[1]);
+        untrackAndClose(fd);
+        return;
+    }
+    setSocketTimeouts(pair[1], options.idleTimeoutMs);
+    std::thread line;
+    try {
+        line = std::thread([this, fd, pair] {
+            delayLine(fd, pair[0]);
+            untrackAndClose(pair[0]);
+            untrackAndClose(fd);
+        });
+    } catch (const std::system_error&) {
+        untrackAndClose(pair[0]);
+        untrackAndClose(pair[1]);
+        untrackAndClose(fd);
+        return;
+    }
+    serveConnection(pair[1], serial);
+    line.join();
+}
+
+// Relays between the client (outer) and the service's side (serviceSide), delivering each chunk
+// rttMs / 2 after it arrived, and nothing before a whole round trip has passed since the
+// connection was accepted (the client's connection set-up). An end of stream is delayed
+// like data. A reset by the service reaches the client as an orderly close. Ends once the
+// service's side has ended and that end was delivered, or on stop.
+void FakeIndexService::Impl::delayLine(int outer, int serviceSide) {
+    using Clock = std::chrono::steady_clock;
+    struct Piece {
+        Clock::time_point due;
+        std::string bytes;
+        bool end = false;
+    };
+    const auto half = std::chrono::milliseconds(options.rttMs / 2);
+    const auto setUpDone = Clock::now() + std::chrono::milliseconds(options.rttMs);
+    std::deque<Piece> queue[2]; // 0: client to service, 1: service to client
+    std::size_t queued[2] = {0, 0};
+    const int from[2] = {outer, serviceSide};
+    const int to[2] = {serviceSide, outer};
+    bool reading[2] = {true, true};
+    std::vector<char> buffer(65536);
+    for (;;) {
+        if (stopping)
+            return;
+        auto now = Clock::now();
+        long long waitMs = 50;
+        for (const auto& q : queue) {
+            if (!q.empty()) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(q.front().due - now).count();
+                waitMs = std::clamp<long long>(left, 0, waitMs);
+            }
+        }
+        pollfd p[2];
+        for (int d = 0; d < 2; ++d) {
+            const bool wanted = reading[d] && queued[d] < kMaxDelayedBytes;
+            p[d] = pollfd{wanted ? from[d] : -1, POLLIN, 0};
+        }
+        ::poll(p, 2, static_cast<int>(waitMs));
+        now = Clock::now();
+        for (int d = 0; d < 2; ++d) {
+            if (p[d].fd < 0 || !(p[d].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = ::recv(from[d], buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                continue;
+            const auto due = std::max(now, setUpDone) + half;
+            if (n > 0) {
+                queue[d].push_back(
+                    Piece{due, std::string(buffer.data(), static_cast<std::size_t>(n))});
+                queued[d] += static_cast<std::size_t>(n);
+            } else {
+                reading[d] = false;
+                queue[d].push_back(Piece{due, {}, true});
+            }
+        }
+        for (int d = 0; d < 2; ++d) {
+            while (!queue[d].empty() && queue[d].front().due <= now) {
+                Piece piece = std::move(queue[d].front());
+                queue[d].pop_front();
+                if (piece.end) {
+                    ::shutdown(to[d], SHUT_WR);
+                    if (d == 1)
+                        return;
+                } else if (!sendAll(to[d], piece.bytes)) {
+                    return;
+                } else {
+                    queued[d] -= piece.bytes.size();
+                }
+            }
         }
     }
 }
@@ -563,6 +724,7 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
         }
         req.connection = serial;
         req.tls = ssl != nullptr;
+        req.tlsResumed = ssl != nullptr && SSL_session_reused(ssl) == 1;
         const bool closeAfter = clientWantsClose(req);
         record(req);
         outcome = answer(stream, req, pending);
@@ -585,6 +747,8 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
 
 Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest& req,
                                        std::string& pending) {
+    // Counted until the answer starts: a client cannot send its next request before that,
+    // so the count never includes a request of the same client twice.
     struct Counted {
         explicit Counted(Impl& owner) : impl(owner) {
             const int now = ++impl.answering;
@@ -592,12 +756,16 @@ Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest
             while (now > most && !impl.mostAnswering.compare_exchange_weak(most, now)) {
             }
         }
-        ~Counted() { --impl.answering; }
+        ~Counted() { release(); }
+        void release() {
+            if (counting)
+                --impl.answering;
+            counting = false;
+        }
         Impl& impl;
+        bool counting = true;
     };
-    // Counted until the answer starts: a client cannot send its next request before that,
-    // so the count never includes a request of the same client twice.
-    std::optional<Counted> counted(std::in_place, *this);
+    Counted counted(*this);
 
     if (auto script = takeScript())
         return playScript(stream, *script);
@@ -625,19 +793,21 @@ Outcome FakeIndexService::Impl::answer(WireStream& stream, const RecordedRequest
     }
     if (cfg.latencyMs > 0 && !pause(cfg.latencyMs, stream.fd()))
         return Outcome::Close;
-    counted.reset();
+    counted.release();
 
     if (pathOf(target) == kIndexPath) {
-        switch (cfg.fault.fault) {
+        const bool mixed = cfg.fault.fault == Fault::Mixed;
+        const Fault fault = mixed ? mixedFaultFor(wordOf(target)) : cfg.fault.fault;
+        switch (fault) {
         case Fault::StallBeforeHeaders:
             pause(cfg.fault.stallMs, stream.fd());
             return Outcome::Close;
         case Fault::ResetConnection:
             return Outcome::Reset;
         case Fault::StallMidBody:
-            return relay(stream, req, target, true, cfg.fault.stallMs);
+            return relay(stream, req, target, true, cfg.fault.stallMs, fault);
         default:
-            break;
+            return relay(stream, req, target, false, 0, mixed ? fault : Fault::None);
         }
     }
     return relay(stream, req, target, false, 0);
@@ -709,7 +879,8 @@ Outcome FakeIndexService::Impl::tunnel(WireStream& stream, const RecordedRequest
 }
 
 Outcome FakeIndexService::Impl::relay(WireStream& stream, const RecordedRequest& req,
-                                      const std::string& target, bool stallMidBody, int stallMs) {
+                                      const std::string& target, bool stallMidBody, int stallMs,
+                                      Fault mixedChoice) {
     const int fd = connectLoopback(innerPort, options.idleTimeoutMs);
     if (fd < 0)
         return stream.writeAll(plainAnswer(502, {}, true)), Outcome::Close;
@@ -736,6 +907,9 @@ Outcome FakeIndexService::Impl::relay(WireStream& stream, const RecordedRequest&
         forward += line + "\r\n";
     }
     forward += std::string(kTargetHeader) + ": " + hexEncode(target) + "\r\n";
+    if (mixedChoice != Fault::None)
+        forward += std::string(kFaultHeader) + ": " +
+                   std::to_string(static_cast<int>(mixedChoice)) + "\r\n";
     forward +=
         "Content-Length: " + std::to_string(req.body.size()) + "\r\nConnection: close\r\n\r\n";
     forward += req.body;
@@ -851,29 +1025,55 @@ std::string withHop(const std::string& target, int hop) {
     return path + "?" + kept + (kept.empty() ? "" : "&") + "hop=" + std::to_string(hop);
 }
 
-// Writes a body of exactly total bytes: the status 0 answer with a long padding member.
-void setOversized(httplib::Response& res, const std::string& answer, std::size_t total) {
+// Writes a body of exactly total bytes: the status 0 answer with a long padding member;
+// chunked (without a Content-Length) when asked.
+void setOversized(httplib::Response& res, const std::string& answer, std::size_t total,
+                  bool chunked) {
     auto prefix =
         std::make_shared<std::string>(answer.substr(0, answer.size() - 1) + ",\"padding\":\"");
     static const std::string suffix = "\"}";
     total = std::max(total, prefix->size() + suffix.size());
     const std::size_t padding = total - prefix->size() - suffix.size();
-    res.set_content_provider(
-        total, "application/json;charset=utf-8",
-        [prefix, padding](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            std::string piece;
-            const std::size_t n = std::min<std::size_t>(length, 256 * 1024);
-            piece.reserve(n);
-            for (std::size_t i = offset; i < offset + n; ++i) {
-                if (i < prefix->size())
-                    piece += (*prefix)[i];
-                else if (i < prefix->size() + padding)
-                    piece += 'x';
-                else
-                    piece += suffix[i - prefix->size() - padding];
-            }
-            return sink.write(piece.data(), piece.size());
-        });
+    // The bytes [offset, offset + length) of the body, at most 256 KiB of them.
+    auto piece = [prefix, padding](std::size_t offset, std::size_t length) {
+        std::string out;
+        const std::size_t n = std::min<std::size_t>(length, 256 * 1024);
+        out.reserve(n);
+        const std::size_t end = offset + n;
+        const std::size_t padEnd = prefix->size() + padding;
+        std::size_t i = offset;
+        if (i < prefix->size()) {
+            const std::size_t take = std::min(end, prefix->size()) - i;
+            out.append(*prefix, i, take);
+            i += take;
+        }
+        if (i < end && i < padEnd) {
+            const std::size_t take = std::min(end, padEnd) - i;
+            out.append(take, 'x');
+            i += take;
+        }
+        if (i < end)
+            out.append(suffix, i - padEnd, end - i);
+        return out;
+    };
+    const char* type = "application/json;charset=utf-8";
+    if (!chunked) {
+        res.set_content_provider(
+            total, type, [piece](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                const std::string bytes = piece(offset, length);
+                return sink.write(bytes.data(), bytes.size());
+            });
+        return;
+    }
+    res.set_chunked_content_provider(type,
+                                     [piece, total](std::size_t offset, httplib::DataSink& sink) {
+                                         const std::string bytes = piece(offset, total - offset);
+                                         if (!sink.write(bytes.data(), bytes.size()))
+                                             return false;
+                                         if (offset + bytes.size() >= total)
+                                             sink.done();
+                                         return true;
+                                     });
 }
 
 } // namespace
@@ -992,6 +1192,11 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
     const int area = areaText.empty() ? 0 : parseDays(areaText);
     const bool areaOk = areaText.empty() || areaText == "0" || area > 0;
     const char* json = "application/json;charset=utf-8";
+    // In the Mixed mode the front has chosen the fault (none when it sent no choice).
+    Fault fault = f.fault;
+    if (fault == Fault::Mixed)
+        fault = static_cast<Fault>(
+            std::atoi(req.get_header_value(std::string(kFaultHeader).c_str()).c_str()));
 
     // Dates replace days: both, real, from 2011 on, in order.
     std::string from, to;
@@ -1013,7 +1218,7 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
     const bool listForm = !word.empty() && word.front() == '[';
     const auto words = listForm ? listWords(word) : std::nullopt;
 
-    switch (f.fault) {
+    switch (fault) {
     case Fault::Redirect: {
         const int hop = parseDays(req.get_param_value("hop"));
         if (hop < f.redirectHops) {
@@ -1053,12 +1258,12 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
     }
     if (!cookieAccepted(req, cfg.acceptedCookie))
         return res.set_content(errorAnswerJson(10000), json);
-    if (f.fault == Fault::RateLimited)
+    if (fault == Fault::RateLimited)
         return res.set_content(errorAnswerJson(10001), json);
     if (!cfg.requiredHeaderName.empty() &&
         req.get_header_value(cfg.requiredHeaderName.c_str()) != cfg.requiredHeaderValue)
         return res.set_content(errorAnswerJson(10018), json);
-    if (f.fault == Fault::UnknownKeyword || word.empty() || days <= 0 || !datesOk || !areaOk ||
+    if (fault == Fault::UnknownKeyword || word.empty() || days <= 0 || !datesOk || !areaOk ||
         (listForm && !words) || (!listForm && cfg.unknownKeywords.count(word) > 0))
         return res.set_content(errorAnswerJson(10002), json);
     if (listForm) {
@@ -1070,7 +1275,7 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
 
     std::string answerText =
         area == 0 ? indexAnswerJson(word, days) : indexAnswerJson(word, days, std::nullopt, area);
-    switch (f.fault) {
+    switch (fault) {
     case Fault::MissingSeries:
         answerText = indexAnswerJson(word, days, f.missingSeries);
         break;
@@ -1092,7 +1297,7 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
         break;
     }
     case Fault::OversizedBody:
-        return setOversized(res, answerText, f.oversizedBytes);
+        return setOversized(res, answerText, f.oversizedBytes, f.oversizedChunked);
     case Fault::SetCookies:
         for (const std::string& c : f.setCookies)
             res.headers.emplace("Set-Cookie", c);
@@ -1104,6 +1309,20 @@ void FakeIndexService::Impl::handleIndex(const httplib::Request& req, httplib::R
 }
 
 // ---------------------------------------------------------------- public face
+
+Fault FakeIndexService::mixedFaultFor(std::string_view keyword) {
+    // FNV-1a: fixed across runs and platforms.
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : keyword)
+        hash = (hash ^ c) * 16777619u;
+    static constexpr Fault kFaults[] = {
+        Fault::StallBeforeHeaders, Fault::StallMidBody,  Fault::ResetConnection,
+        Fault::ServerError,        Fault::MalformedJson, Fault::TruncatedJson,
+        Fault::MissingSeries,      Fault::RateLimited,   Fault::OversizedBody};
+    // One slot in 32 for each fault, the rest answered normally.
+    const std::uint32_t slot = (hash >> 8) % 32u;
+    return slot < std::size(kFaults) ? kFaults[slot] : Fault::None;
+}
 
 FakeIndexService::FakeIndexService() : FakeIndexService(Options{}) {}
 

@@ -22,6 +22,7 @@ struct RecordedRequest {
     std::string body;                     // the body after de-chunking
     int connection = 0;                   // serial number of the connection it came on (from 1)
     bool tls = false;                     // received over TLS (recorded after decryption)
+    bool tlsResumed = false;              // its TLS connection resumed an earlier session
 };
 
 // The three averages the service answers for a keyword and period, with their
@@ -68,6 +69,7 @@ enum class Fault {
     MetaCharsetPage,    // an HTML page declaring pageCharset in a meta tag
     RateLimited,        // {"status":10001,...}
     UnknownKeyword,     // {"status":10002,...} for every keyword
+    Mixed,              // each keyword gets the fault mixedFaultFor(keyword) names
 };
 
 enum class Series { All, Pc, Wise };
@@ -79,7 +81,8 @@ struct FaultConfig {
     int serverErrorStatus = 500;
     Series missingSeries = Series::Pc;
     std::size_t oversizedBytes = 50u * 1024u * 1024u;
-    std::size_t truncateAt = 0; // bytes of the answer kept; 0 cuts just before the PC series
+    bool oversizedChunked = false; // true: the oversized body comes chunked, its length unsaid
+    std::size_t truncateAt = 0;    // bytes of the answer kept; 0 cuts just before the PC series
     int redirectHops = 1;
     bool relativeRedirect = false; // Location "/api/..." instead of "http://127.0.0.1:PORT/api/..."
     std::vector<std::string> setCookies = {"BAIDUID=fake0001:FG=1; path=/; domain=127.0.0.1",
@@ -139,6 +142,11 @@ public:
         int idleTimeoutMs = 30000; // a connection silent this long is closed
         // False: requests are counted but their bytes are not kept (long benchmark runs).
         bool keepRequests = true;
+        // A round trip to a distant service: every chunk is held rttMs / 2 in each direction
+        // (and a new connection a whole round trip before its first chunk arrives), so that
+        // connection set-up, a TLS handshake and each request cost what they would cost
+        // over such a distance. 0: no delay.
+        int rttMs = 0;
     };
 
     FakeIndexService();
@@ -208,6 +216,13 @@ public:
     void clearRequests();
     // Waits until at least n requests are recorded; false on timeout or stop.
     bool waitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
+
+    // The fault the Mixed mode gives a keyword (UTF-8), fixed by the keyword's hash: about
+    // half of the keywords get None, the rest one each of StallBeforeHeaders, StallMidBody,
+    // ResetConnection, ServerError, MalformedJson, TruncatedJson, MissingSeries, RateLimited
+    // and OversizedBody. The other fields of the configured FaultConfig (stallMs,
+    // oversizedBytes, missingSeries...) apply.
+    static Fault mixedFaultFor(std::string_view keyword);
 
     // The averages answered for a keyword (UTF-8) and period in days, in a region.
     static Averages expectedAverages(std::string_view keyword, int days, int area = 0);

@@ -33,6 +33,7 @@ const std::map<std::string, Fault> kFaults = {
     {"meta-charset-page", Fault::MetaCharsetPage},
     {"rate-limited", Fault::RateLimited},
     {"unknown-keyword", Fault::UnknownKeyword},
+    {"mixed", Fault::Mixed},
 };
 
 void usage() {
@@ -40,10 +41,13 @@ void usage() {
                  "  --port N              port on 127.0.0.1 (default 8765, 0 for any)\n"
                  "  --tls                 serve HTTPS with a fresh self-signed certificate\n"
                  "  --latency-ms N        wait N ms before every answer\n"
+                 "  --rtt-ms N            act as a service N ms of round trip away: hold every\n"
+                 "                        chunk N/2 ms each way, connection set-up included\n"
                  "  --accept-cookie TEXT  cookie text required (default BDUSS=corvanta-demo;\n"
                  "                        empty accepts every request)\n"
                  "  --unknown WORD        answer status 10002 for WORD (repeatable)\n"
-                 "  --fault NAME          one of:";
+                 "  --fault NAME          (mixed: a fault for about half of the keywords,\n"
+                 "                        chosen by the keyword) one of:";
     for (const auto& [name, fault] : kFaults)
         std::cout << ' ' << name;
     std::cout << "\n"
@@ -51,6 +55,7 @@ void usage() {
                  "  --status N            status of server-error (500 or 503)\n"
                  "  --missing all|pc|wise series left out by missing-series\n"
                  "  --oversized-bytes N   body size of oversized-body\n"
+                 "  --oversized-chunked   send oversized-body chunked, without its length\n"
                  "  --redirect-hops N     redirects before the answer\n"
                  "  --charset NAME        charset of meta-charset-page (default gb2312)\n"
                  "  --server-auth U:P     require basic credentials at the service\n"
@@ -108,6 +113,8 @@ int main(int argc, char** argv) {
             options.tls = true;
         } else if (arg == "--latency-ms") {
             options.latencyMs = static_cast<int>(number(0, 3600000));
+        } else if (arg == "--rtt-ms") {
+            options.rttMs = static_cast<int>(number(0, 60000));
         } else if (arg == "--accept-cookie") {
             options.acceptedCookie = value();
         } else if (arg == "--unknown") {
@@ -133,6 +140,8 @@ int main(int argc, char** argv) {
             fault.missingSeries = s == "all" ? Series::All : s == "pc" ? Series::Pc : Series::Wise;
         } else if (arg == "--oversized-bytes") {
             fault.oversizedBytes = static_cast<std::size_t>(number(0, 4LL << 30));
+        } else if (arg == "--oversized-chunked") {
+            fault.oversizedChunked = true;
         } else if (arg == "--redirect-hops") {
             fault.redirectHops = static_cast<int>(number(0, 100));
         } else if (arg == "--charset") {

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace corvanta {
 namespace {
@@ -92,6 +93,34 @@ void BM_RunOnTwoWorkers100k(benchmark::State& state) {
     report(state, totalMs, runGoalMs);
 }
 BENCHMARK(BM_RunOnTwoWorkers100k)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+
+// The ramp of a query run: the engine starts the pool with 1 core worker and a maximum of
+// 15, then posts every keyword at once. How long until 15 tasks run at the same time when
+// 2,000 wait, each taking 50 ms (a request to a service 50 ms away).
+void BM_RampTo15Workers(benchmark::State& state) {
+    constexpr int workers = 15;
+    constexpr int tasks = 2000;
+    for (auto _ : state) {
+        std::atomic<int> running{0};
+        ManualResetEvent allRunning(false);
+        WorkerPool pool;
+        pool.start(1, workers);
+        const auto began = std::chrono::steady_clock::now();
+        for (int i = 0; i < tasks; ++i) {
+            pool.post([&running, &allRunning] {
+                if (running.fetch_add(1) + 1 == workers)
+                    allRunning.set();
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                running.fetch_sub(1);
+            });
+        }
+        allRunning.wait();
+        state.SetIterationTime(msSince(began) / 1000.0);
+        pool.stop(StopMode::DiscardAndWait);
+    }
+    state.SetLabel("1 to 15 workers, 2000 tasks of 50 ms waiting");
+}
+BENCHMARK(BM_RampTo15Workers)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 } // namespace
 } // namespace corvanta

@@ -15,6 +15,7 @@ CookieTestResult testCookie(const std::string& base, const std::string& cookie,
     exchange.method = 1;
     exchange.sendCookies = cookieLine(cookie);
     exchange.cancel = cancel;
+    exchange.maxBodyBytes = kOwnRequestMaxBodyBytes;
     const std::string answer = webFetch(exchange);
 
     CookieTestResult result;

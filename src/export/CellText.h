@@ -25,11 +25,14 @@ inline std::string place(int row, int column, std::string_view sheet = {}) {
 }
 
 // Why a text cannot be written, to follow its place ("Cell B3 holds ..."), or empty when it
-// can. Text that is not valid UTF-8 is refused by every writer, an over-long one only by the
-// workbook writers.
+// can. Text that is not valid UTF-8 or holds a NUL is refused by every writer, an over-long
+// one only by the workbook writers.
 inline std::string problem(std::string_view text, bool workbook) {
     if (!utf8::isValid(text))
         return "holds text that is not valid UTF-8.";
+    // Text ends at a NUL wherever the program reads text; a writer would cut it there.
+    if (text.find('\0') != std::string_view::npos)
+        return "holds a NUL character, where the text would be cut short.";
     if (workbook && text.size() > maxWorkbookUnits && utf8::utf16Length(text) > maxWorkbookUnits)
         return "holds more than 32,767 characters, more than a workbook cell can hold.";
     return {};

@@ -189,7 +189,9 @@ std::string fetchFromService(const QueryRequest& request, const std::string& url
     exchange.sendCookies = cookieLine(request.cookie);
     exchange.cancel = request.cancel;
     exchange.timeoutSeconds = request.timeoutSeconds;
-    return webFetch(exchange);
+    exchange.maxBodyBytes = kOwnRequestMaxBodyBytes;
+    // The program's own requests keep each worker's connection to the service.
+    return webFetchKeepingConnection(exchange);
 }
 
 QueryOutcome queryKeyword(const QueryRequest& request) {

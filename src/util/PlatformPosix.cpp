@@ -87,7 +87,13 @@ std::optional<std::string> convert(std::string_view input, const std::string& fr
         if (lenience == nullptr)
             return std::nullopt; // EILSEQ or EINVAL: not valid in `from`
         append(lenience->replacement);
-        if (error == EINVAL) { // cut short at the end: nothing more can follow
+        // EINVAL: the input ends inside a sequence. When its other bytes could all belong
+        // to it (none is ASCII), it is one cut-short character: nothing more can follow.
+        // Otherwise the converter only saw too few bytes to tell that the sequence was
+        // broken (a four-byte GB18030 form cut short by "0h"): its lead is skipped like an
+        // invalid byte, so that the characters after it are kept.
+        if (error == EINVAL &&
+            std::all_of(in + 1, in + inLeft, [](char c) { return (c & 0x80) != 0; })) {
             inLeft = 0;
             continue;
         }

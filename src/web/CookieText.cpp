@@ -131,6 +131,9 @@ std::string mergeCookieText(std::string& oldCookies, const std::string& newCooki
             result += kSeparator;
         result += kept[i];
     }
+    // Parts taken from inside a text may bring a blank to the ends of the result; it is
+    // trimmed like every cookie text, so that merging the result again changes nothing.
+    result = trimCookieText(result);
     oldCookies = result;
     return result;
 }

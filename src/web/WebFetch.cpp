@@ -7,6 +7,7 @@
 #include "web/HeaderBlock.h"
 #include "web/ResponseDecoding.h"
 
+#include <algorithm>
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
@@ -25,13 +26,14 @@ constexpr const char* kNoSession = "702 创建WinHttp会话失败!";
 constexpr const char* kNoRequest = "704 创建WinHttp请求失败!";
 constexpr const char* kNoTimeouts = "705 设置超时时间失败!";
 constexpr const char* kNoCredentials = "707 设置代理凭证失败!";
-constexpr const char* kNoCookieOption = "708 禁止自动设置Cookies失败!";
-constexpr const char* kNoRedirectOption = "709 重定向设置失败!";
+[[maybe_unused]] constexpr const char* kNoCookieOption = "708 禁止自动设置Cookies失败!";
+[[maybe_unused]] constexpr const char* kNoRedirectOption = "709 重定向设置失败!";
 constexpr const char* kBadHeaders = "710 设置协议头失败!";
 constexpr const char* kSendFailed = "711 发送请求失败!";
 constexpr const char* kNoResponse = "712 服务器未响应!";
 constexpr const char* kReadFailed = "713 读取数据失败!";
 constexpr const char* kCancelled = "714 请求已取消!";
+constexpr const char* kTooLarge = "715 响应数据过大!";
 constexpr const char* kCertificate = "忽略错误/证书错误  失败！";
 
 constexpr int kDefaultTimeoutMs = 30000;
@@ -48,6 +50,11 @@ bool curlReady() {
     static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return ready;
 }
+
+// The library is set up while the program starts, on its main thread, as libcurl asks:
+// set up on the first worker thread instead, its TLS library's state for that thread
+// could outlive the thread's end when the worker ends after the program's exit began.
+[[maybe_unused]] const bool curlReadyAtStart = curlReady();
 
 struct EasyDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -89,6 +96,8 @@ struct Transfer {
     bool headersComplete = false; // the final answer's head is in: the body comes next
     bool endAfterHead = false;    // a HEAD sent with a body: the answer ends with its head
     std::string body;
+    std::size_t maxBody = 0; // 0: no limit
+    bool bodyTooLarge = false;
     curl_off_t uploaded = 0;
     bool requestStarted = false;
     Clock::time_point lastActivity = Clock::now();
@@ -106,6 +115,17 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     }
     t->headerBlock.append(line);
     t->sawResponse = true;
+    // An announced length within the limit is taken at its word: the body then never moves.
+    if (t->maxBody > 0 && line.size() > 15 &&
+        findText(line.substr(0, 15), "Content-Length:", 0, true) == 1) {
+        const size_t digits = line.find_first_of("0123456789", 15);
+        size_t length = 0;
+        for (size_t i = digits;
+             i < line.size() && line[i] >= '0' && line[i] <= '9' && length <= t->maxBody; ++i)
+            length = length * 10 + static_cast<size_t>(line[i] - '0');
+        if (digits != std::string_view::npos && length <= t->maxBody)
+            t->body.reserve(length);
+    }
     if (line == "\r\n" || line == "\n") {
         // An interim answer (1xx) is followed by the real one, and a proxy's consent to a
         // tunnel (before the request itself went out) by the connection to the server.
@@ -126,9 +146,26 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
-    t->body.append(data, size * count);
+    const size_t n = size * count;
+    if (t->maxBody > 0) {
+        if (n > t->maxBody - t->body.size()) {
+            t->bodyTooLarge = true;
+            return 0; // ends the transfer with a write error
+        }
+        // Grow in powers of two, never past the limit, so that the body of an answer that
+        // is too long never holds more than the limit (the string's own growth could reach
+        // almost twice as much).
+        const size_t needed = t->body.size() + n;
+        if (needed > t->body.capacity()) {
+            size_t grown = 64 * 1024;
+            while (grown < needed)
+                grown *= 2;
+            t->body.reserve(std::min(t->maxBody, grown));
+        }
+    }
+    t->body.append(data, n);
     t->lastActivity = Clock::now();
-    return size * count;
+    return n;
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
@@ -273,7 +310,10 @@ std::string cookiesSetBy(std::string_view block) {
 
 class Exchange {
 public:
-    explicit Exchange(WebExchange& io) : io_(io) {}
+    // easy and multi: the handles to run on, kept by the caller for later exchanges; null
+    // for fresh ones that end with the exchange.
+    Exchange(WebExchange& io, CURL* easy, CURLM* multi)
+        : io_(io), keptEasy_(easy), keptMulti_(multi) {}
 
     std::string run();
 
@@ -291,8 +331,12 @@ private:
     std::string finish();
 
     WebExchange& io_;
+    CURL* keptEasy_ = nullptr;
+    CURLM* keptMulti_ = nullptr;
     UrlHandle url_;
-    MultiHandle multi_;
+    EasyHandle ownEasy_;
+    MultiHandle ownMulti_;
+    CURLM* multi_ = nullptr;
     HeaderList headers_;
     int method_ = 0;
     std::string body_;
@@ -329,11 +373,20 @@ std::string Exchange::run() {
     origin_ = urlPart(url_.get(), CURLUPART_SCHEME) + "://" + urlPart(url_.get(), CURLUPART_HOST) +
               ":" + urlPart(url_.get(), CURLUPART_PORT);
 
-    EasyHandle easy(curl_easy_init());
-    multi_.reset(curl_multi_init());
-    if (!easy || !multi_)
+    CURL* easy = keptEasy_;
+    multi_ = keptMulti_;
+    if (easy != nullptr) {
+        // Back to the defaults; the handle keeps its open connections and TLS sessions.
+        curl_easy_reset(easy);
+    } else {
+        ownEasy_.reset(curl_easy_init());
+        ownMulti_.reset(curl_multi_init());
+        easy = ownEasy_.get();
+        multi_ = ownMulti_.get();
+    }
+    if (easy == nullptr || multi_ == nullptr)
         return fail(kNoSession);
-    if (const char* failure = configure(easy.get()))
+    if (const char* failure = configure(easy))
         return fail(failure);
 
     // Redirects are followed here rather than by the library, so that every request of the
@@ -343,21 +396,24 @@ std::string Exchange::run() {
     body_ = io_.postBytes.empty() ? untilNul(io_.postText) : io_.postBytes;
     cookies_ = withoutLineBreaks(io_.sendCookies);
     for (long hop = 0;; ++hop) {
-        if (const char* failure = configureRequest(easy.get()))
+        if (const char* failure = configureRequest(easy))
             return fail(failure);
         transfer_ = Transfer{};
+        transfer_.maxBody = io_.maxBodyBytes;
         // The library would send no body with its own HEAD, so a HEAD with a body goes out
         // as a named verb, and the answer, which never has a body, ends with its head.
         transfer_.endAfterHead = method_ == 2 && !body_.empty();
         CURLcode result = CURLE_OK;
-        if (const char* failure = waitForTransfer(easy.get(), result))
+        if (const char* failure = waitForTransfer(easy, result))
             return fail(failure);
+        if (transfer_.bodyTooLarge || result == CURLE_FILESIZE_EXCEEDED)
+            return fail(kTooLarge);
         if (result == CURLE_WRITE_ERROR && transfer_.endAfterHead && transfer_.headersComplete)
             result = CURLE_OK;
         if (result != CURLE_OK) {
             // A proxy that refuses the tunnel answers like a server: keep its answer.
             long connectCode = 0;
-            curl_easy_getinfo(easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+            curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
             if (!(connectCode >= 300 && transfer_.headersComplete))
                 return fail(failureOf(result));
             transfer_.body.clear();
@@ -427,6 +483,11 @@ const char* Exchange::configure(CURL* easy) {
     const long verify = io_.ignoreCertErrors ? 0L : 1L;
     if (!set(CURLOPT_SSL_VERIFYPEER, verify) || !set(CURLOPT_SSL_VERIFYHOST, verify * 2))
         return kCertificate;
+
+    // A body announced longer than the limit is refused before it is read.
+    if (io_.maxBodyBytes > 0 &&
+        !set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(io_.maxBodyBytes)))
+        return kNoRequest;
 
     const bool callbacks =
         set(CURLOPT_HEADERFUNCTION, onHeader) && set(CURLOPT_HEADERDATA, &transfer_) &&
@@ -511,7 +572,7 @@ const char* Exchange::configureRequest(CURL* easy) {
 // than the time-out while sending, while waiting for the answer or while reading the body
 // ends the call. A slow but steady body never does.
 const char* Exchange::waitForTransfer(CURL* easy, CURLcode& result) {
-    CURLM* multi = multi_.get();
+    CURLM* multi = multi_;
     if (curl_multi_add_handle(multi, easy) != CURLM_OK)
         return kNoSession;
     const auto timeout = std::chrono::milliseconds(timeoutMs_);
@@ -598,7 +659,35 @@ std::string Exchange::finish() {
 } // namespace
 
 std::string webFetch(WebExchange& exchange) {
-    return Exchange(exchange).run();
+    return Exchange(exchange, nullptr, nullptr).run();
+}
+
+namespace {
+
+// The handles a thread keeps between its exchanges: the multi handle holds the open
+// connections, the easy handle the TLS sessions.
+struct KeptHandles {
+    EasyHandle easy;
+    MultiHandle multi;
+};
+
+} // namespace
+
+std::string webFetchKeepingConnection(WebExchange& exchange) {
+    if (!curlReady()) {
+        exchange.statusText = kNoPlatform;
+        return {};
+    }
+    thread_local KeptHandles kept;
+    if (!kept.easy || !kept.multi) {
+        kept.easy.reset(curl_easy_init());
+        kept.multi.reset(curl_multi_init());
+        if (!kept.easy || !kept.multi) {
+            exchange.statusText = kNoSession;
+            return {};
+        }
+    }
+    return Exchange(exchange, kept.easy.get(), kept.multi.get()).run();
 }
 
 std::string webFetch(const std::string& url, int method, const std::string& sendCookies) {
@@ -606,6 +695,7 @@ std::string webFetch(const std::string& url, int method, const std::string& send
     exchange.url = url;
     exchange.method = method;
     exchange.sendCookies = sendCookies;
+    exchange.maxBodyBytes = kOwnRequestMaxBodyBytes;
     return webFetch(exchange);
 }
 

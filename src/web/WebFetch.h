@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 
 namespace corvanta {
@@ -31,6 +32,9 @@ struct WebExchange {
     // When set, the exchange watches this flag and ends with the failure text "714 请求已取消!"
     // soon after it becomes true (within one poll interval, 25 ms), wherever it is.
     const std::atomic<bool>* cancel = nullptr;
+    // The most body bytes accepted; a longer answer ends the exchange with the failure text
+    // "715 响应数据过大!" as soon as it is seen to be longer. 0: no limit.
+    std::size_t maxBodyBytes = 0;
 
     // Inputs that the exchange may update.
     std::string sendCookies;      // "a=1; b=2"; replaced by the merged cookies
@@ -48,7 +52,20 @@ struct WebExchange {
 // threads at once; nothing is shared between calls.
 std::string webFetch(WebExchange& exchange);
 
-// The program's own requests: a body-less exchange with the given cookie text.
+// Like webFetch, but on the calling thread's kept connections: an exchange that follows
+// another to the same service on the same thread goes out on the connection that one left
+// open (TLS sessions are resumed too) instead of opening a new one. A kept connection that
+// the service has closed meanwhile is replaced without failing the exchange. The library's
+// cookie engine stays off, so each request carries exactly its own exchange's Cookie line;
+// nothing else of one exchange reaches the next. The kept connections close when the
+// thread ends.
+std::string webFetchKeepingConnection(WebExchange& exchange);
+
+// The most body bytes the program's own requests accept: 16 MiB.
+inline constexpr std::size_t kOwnRequestMaxBodyBytes = 16u * 1024u * 1024u;
+
+// The program's own requests: a body-less exchange with the given cookie text, accepting
+// at most kOwnRequestMaxBodyBytes of body.
 std::string webFetch(const std::string& url, int method, const std::string& sendCookies);
 
 } // namespace corvanta

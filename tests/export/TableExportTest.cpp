@@ -295,6 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
                      true, true, ""},
         // The .xlsx escape form written literally must not be decoded by readers.
         CellRuleCase{"LiteralEscapeForm", "_x0041_ and _x005F_", true, true, ""},
+        // A NUL once cut the cell short there, in .txt and .xlsx, dropping the rest.
+        CellRuleCase{"NulInside", std::string("a\0b", 3), false, false, "holds a NUL character"},
         CellRuleCase{"InvalidUtf8", "bad \xC3(", false, false,
                      "holds text that is not valid UTF-8."},
         // 16,384 emoji are 32,768 UTF-16 units: one more than a workbook cell holds.

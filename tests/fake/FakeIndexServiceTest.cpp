@@ -5,6 +5,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <map>
 #include <netinet/in.h>
 #include <openssl/pem.h>
 #include <sys/socket.h>
@@ -466,13 +467,17 @@ TEST_F(FakeServiceTest, BodyFaultsShapeTheAnswer) {
     cfg.serverErrorStatus = 503;
     EXPECT_EQ(ask(cfg).status, 503);
 
-    cfg = {};
-    cfg.fault = Fault::OversizedBody;
-    cfg.oversizedBytes = 3 * 1024 * 1024 + 7;
-    res = ask(cfg);
-    EXPECT_EQ(res.body.size(), cfg.oversizedBytes);
-    EXPECT_TRUE(res.body.starts_with(full.substr(0, full.size() - 1) + ",\"padding\":\"xxx"));
-    EXPECT_TRUE(res.body.ends_with("xx\"}"));
+    for (bool chunked : {false, true}) {
+        cfg = {};
+        cfg.fault = Fault::OversizedBody;
+        cfg.oversizedBytes = 3 * 1024 * 1024 + 7;
+        cfg.oversizedChunked = chunked;
+        res = ask(cfg);
+        EXPECT_EQ(res.body.size(), cfg.oversizedBytes);
+        EXPECT_TRUE(res.body.starts_with(full.substr(0, full.size() - 1) + ",\"padding\":\"xxx"));
+        EXPECT_TRUE(res.body.ends_with("xx\"}"));
+        EXPECT_EQ(res.has_header("Content-Length"), !chunked);
+    }
 
     cfg = {};
     cfg.fault = Fault::SetCookies;
@@ -731,4 +736,111 @@ TEST(FakeIndexExecutable, ServesUntilTerminatedAndRejectsBadOptions) {
         EXPECT_EQ(exitCode(pid), 2) << bad[0];
         ::close(o);
     }
+}
+
+// ---------------------------------------------------------------- mixed faults
+
+// Every fault of the Mixed mode goes to a share of the keywords, fixed by the keyword, and
+// each keyword's request gets its fault's answer.
+TEST_F(FakeServiceTest, MixedModeGivesEachKeywordItsOwnFault) {
+    FaultConfig mixed;
+    mixed.fault = Fault::Mixed;
+    mixed.stallMs = 100;
+    mixed.oversizedBytes = 1000;
+    service.setFault(mixed);
+
+    std::map<Fault, std::string> keywordOf;
+    std::map<Fault, int> count;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string keyword = "m" + std::to_string(i);
+        const Fault fault = FakeIndexService::mixedFaultFor(keyword);
+        EXPECT_EQ(fault, FakeIndexService::mixedFaultFor(keyword));
+        ++count[fault];
+        keywordOf.emplace(fault, keyword);
+    }
+    ASSERT_EQ(keywordOf.size(), 10u) << "None and each of the nine faults";
+    for (const auto& [fault, n] : count) {
+        if (fault == Fault::None)
+            EXPECT_GT(n, 1000) << "most keywords are answered normally";
+        else
+            EXPECT_TRUE(n > 20 && n < 150) << static_cast<int>(fault) << ": " << n;
+    }
+
+    for (const auto& [fault, keyword] : keywordOf) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        RawClient client(service.port());
+        ASSERT_TRUE(client.send("POST " + indexTarget(keyword, 7) + " HTTP/1.1\r\nCookie: " +
+                                kCookie + "\r\nConnection: close\r\n\r\n"));
+        const std::string answer = client.readToEnd();
+        const std::string body = bodyOf(answer);
+        const std::string full = FakeIndexService::successBody(keyword, 7);
+        switch (fault) {
+        case Fault::None:
+            EXPECT_EQ(body, full);
+            break;
+        case Fault::StallBeforeHeaders:
+            EXPECT_EQ(answer, "");
+            break;
+        case Fault::StallMidBody:
+            EXPECT_TRUE(answer.starts_with("HTTP/1.1 200"));
+            EXPECT_LT(body.size(), full.size());
+            break;
+        case Fault::ResetConnection:
+            EXPECT_EQ(client.lastError, ECONNRESET);
+            break;
+        case Fault::ServerError:
+            EXPECT_TRUE(answer.starts_with("HTTP/1.1 500")) << answer;
+            break;
+        case Fault::RateLimited:
+            EXPECT_NE(body.find("\"status\":10001"), std::string::npos) << body;
+            break;
+        case Fault::OversizedBody:
+            EXPECT_EQ(body.size(), 1000u);
+            break;
+        default: // the three broken or partial answers
+            EXPECT_TRUE(answer.starts_with("HTTP/1.1 200"));
+            EXPECT_NE(body, full);
+            EXPECT_FALSE(body.empty());
+        }
+    }
+}
+
+// ---------------------------------------------------------------- round-trip delay
+
+// With a round trip of R, a new connection's first answer comes 2 R after the client
+// connects (set-up, then the request's own round trip), and each later answer on the
+// connection one R after its request; the bytes are unchanged. Only lower bounds are
+// checked: a loaded machine may be slower, never faster.
+TEST(FakeServiceRoundTrip, HoldsEveryChunkHalfARoundTripEachWay) {
+    FakeIndexService::Options options;
+    options.rttMs = 200;
+    FakeIndexService service(options);
+    ASSERT_TRUE(service.start());
+    using Clock = std::chrono::steady_clock;
+    const std::string request = "POST " + indexTarget("%61", 7) +
+                                " HTTP/1.1\r\nCookie: " + kCookie + "\r\nContent-Length: 0\r\n\r\n";
+
+    const auto connected = Clock::now();
+    RawClient client(service.port());
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(client.send(request));
+    EXPECT_EQ(bodyOf(client.readAnswer()), FakeIndexService::successBody("a", 7));
+    EXPECT_GE(Clock::now() - connected, 390ms);
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(client.send(request));
+    EXPECT_EQ(bodyOf(client.readAnswer()), FakeIndexService::successBody("a", 7));
+    EXPECT_GE(Clock::now() - sent, 190ms);
+    EXPECT_EQ(service.requests().size(), 2u);
+
+    // TLS through the delay.
+    options.tls = true;
+    FakeIndexService secure(options);
+    ASSERT_TRUE(secure.start());
+    httplib::SSLClient tls("127.0.0.1", secure.port());
+    tls.enable_server_certificate_verification(false);
+    auto res = tls.Post(indexTarget("%61", 7).c_str(), {{"Cookie", kCookie}}, "",
+                        "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->body, FakeIndexService::successBody("a", 7));
 }

@@ -132,6 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidCase{"Utf8CutShortAtEnd", "x\xE4\xB8", 65001, u"x\uFFFD"},
                       InvalidCase{"LegacyLeadBeforeBlank", "\xA1 x", 936, u"\uFFFD x"},
                       InvalidCase{"LegacyLeadAtEnd", "\xD6\xD0\xD6", 936, u"中\uFFFD"},
+                      // A four-byte form cut short by ASCII at the end keeps the ASCII.
+                      InvalidCase{"Gb18030CutShortBeforeAscii", "\x82\x30h", 54936, u"\uFFFD0h"},
                       InvalidCase{"Utf16OddByte", "a\0b"s, 1200, u"a\uFFFD"},
                       // 0x80 as a trail byte belongs to its character; alone it is the euro.
                       InvalidCase{"LegacyTrail80", "\x81\x80\x80", 936, u"\u4E90\u20AC"},

@@ -35,7 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
                               "", "a=1"},
                     MergeCase{"TabsStay", "\ta=1", "", "\ta=1"},
                     MergeCase{"NameIsTrimmed", "a =1", "a=2", "a=2"},
-                    MergeCase{"EverythingDeleted", "a=1", "a=deleted", ""}),
+                    MergeCase{"EverythingDeleted", "a=1", "a=deleted", ""},
+                    // A blank a part brings to an end of the result is trimmed too.
+                    MergeCase{"BlankAtTheEndsTrimmed", "b=2 ; a=1", "a=deleted", "b=2"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct LineCase {
