@@ -248,7 +248,7 @@ struct FakeIndexService::Impl {
     std::mutex lifeMu; // serialises start() and stop()
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
-    int listenFd = -1;
+    UniqueFd listenFd;
     std::atomic<int> boundPort{0};
     std::thread acceptThread;
     std::atomic<int> connectionSerial{0};
@@ -311,7 +311,7 @@ struct FakeIndexService::Impl {
     std::uint64_t answerSerial = 0;          // under keysMu
     int emptyKeys = 0;                       // key requests still to answer with "", under keysMu
 
-    SSL_CTX* sslContext = nullptr;
+    SslContextOwner sslContext;
     std::string certificatePem;
     std::string lastError;
 
@@ -475,31 +475,28 @@ bool FakeIndexService::Impl::start() {
     for (int i = 0; i < 3000 && !inner->is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int one = 1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(options.port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (!inner->is_running() || listenFd < 0 ||
-        ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd, 512) != 0 ||
-        ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const int listening = listenFd.get();
+    if (!inner->is_running() || listening < 0 ||
+        ::setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(listening, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listening, 512) != 0 ||
+        ::getsockname(listening, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         lastError = !inner->is_running()
                         ? std::string("the inner server did not start")
                         : "cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " +
                               std::strerror(errno);
-        if (listenFd >= 0)
-            ::close(listenFd);
-        listenFd = -1;
+        listenFd.reset();
         inner->stop();
         innerThread.join();
         inner.reset();
-        if (sslContext)
-            SSL_CTX_free(sslContext);
-        sslContext = nullptr;
+        sslContext.reset();
         return false;
     }
     boundPort = ntohs(addr.sin_port);
@@ -515,8 +512,7 @@ void FakeIndexService::Impl::stop() {
         return;
     stopping = true;
     acceptThread.join();
-    ::close(listenFd);
-    listenFd = -1;
+    listenFd.reset();
 
     std::list<Worker> ending;
     {
@@ -532,9 +528,7 @@ void FakeIndexService::Impl::stop() {
     inner->stop();
     innerThread.join();
     inner.reset();
-    if (sslContext)
-        SSL_CTX_free(sslContext);
-    sslContext = nullptr;
+    sslContext.reset();
     running = false;
 }
 
@@ -551,10 +545,10 @@ void FakeIndexService::Impl::acceptLoop() {
                 }
             }
         }
-        pollfd p{listenFd, POLLIN, 0};
+        pollfd p{listenFd.get(), POLLIN, 0};
         if (::poll(&p, 1, 50) <= 0)
             continue;
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         setSocketTimeouts(fd, options.idleTimeoutMs);
@@ -691,16 +685,16 @@ void FakeIndexService::Impl::delayLine(int outer, int serviceSide) {
 }
 
 void FakeIndexService::Impl::serveConnection(int fd, int serial) {
-    SSL* ssl = nullptr;
+    SslOwner ssl;
     if (sslContext) {
-        ssl = SSL_new(sslContext);
-        if (!ssl || SSL_set_fd(ssl, fd) != 1 || SSL_accept(ssl) != 1) {
-            SSL_free(ssl);
+        ssl.reset(SSL_new(sslContext.get()));
+        if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || SSL_accept(ssl.get()) != 1) {
+            ssl.reset();
             untrackAndClose(fd);
             return;
         }
     }
-    WireStream stream(fd, ssl);
+    WireStream stream(fd, ssl.get());
     std::string pending;
     Outcome outcome = Outcome::Close;
     while (!stopping) {
@@ -724,7 +718,7 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
         }
         req.connection = serial;
         req.tls = ssl != nullptr;
-        req.tlsResumed = ssl != nullptr && SSL_session_reused(ssl) == 1;
+        req.tlsResumed = ssl != nullptr && SSL_session_reused(ssl.get()) == 1;
         const bool closeAfter = clientWantsClose(req);
         record(req);
         outcome = answer(stream, req, pending);
@@ -735,11 +729,9 @@ void FakeIndexService::Impl::serveConnection(int fd, int serial) {
             break;
         }
     }
-    if (ssl) {
-        if (outcome != Outcome::Reset && !stopping)
-            SSL_shutdown(ssl);
-        SSL_free(ssl);
-    }
+    if (ssl && outcome != Outcome::Reset && !stopping)
+        SSL_shutdown(ssl.get());
+    ssl.reset(); // before the descriptor it uses is closed
     untrackAndClose(fd, outcome == Outcome::Reset);
 }
 

@@ -33,11 +33,19 @@ bool addExtension(X509* cert, int nid, const char* value) {
 
 } // namespace
 
-SSL_CTX* makeSelfSignedServerContext(std::string& certificatePem) {
+void SslContextFree::operator()(SSL_CTX* context) const {
+    SSL_CTX_free(context);
+}
+
+void SslFree::operator()(SSL* ssl) const {
+    SSL_free(ssl);
+}
+
+SslContextOwner makeSelfSignedServerContext(std::string& certificatePem) {
     Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
     Owned<X509> cert(X509_new());
     if (!key || !cert)
-        return nullptr;
+        return {};
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), static_cast<long>(time(nullptr)));
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
@@ -55,13 +63,13 @@ SSL_CTX* makeSelfSignedServerContext(std::string& certificatePem) {
         !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") ||
         !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
         !addExtension(cert.get(), NID_subject_key_identifier, "hash"))
-        return nullptr;
+        return {};
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
-        return nullptr;
+        return {};
 
     Owned<BIO> bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_X509(bio.get(), cert.get()) != 1)
-        return nullptr;
+        return {};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     certificatePem.assign(data, static_cast<std::size_t>(size));
@@ -70,10 +78,10 @@ SSL_CTX* makeSelfSignedServerContext(std::string& certificatePem) {
     if (!ctx || SSL_CTX_use_certificate(ctx.get(), cert.get()) != 1 ||
         SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 ||
         SSL_CTX_check_private_key(ctx.get()) != 1)
-        return nullptr;
+        return {};
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_AUTO_RETRY);
-    return ctx.release();
+    return SslContextOwner(ctx.release());
 }
 
 } // namespace corvanta::fake

@@ -276,4 +276,10 @@ void setSocketTimeouts(int fd, int timeoutMs) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+void UniqueFd::reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
 } // namespace corvanta::fake

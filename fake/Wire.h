@@ -13,7 +13,22 @@ typedef struct ssl_st SSL;
 
 namespace corvanta::fake {
 
-// A connected socket, optionally wrapped in TLS; does not own the descriptor.
+// Owns a socket descriptor: closes it when destroyed or reset.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1);
+
+private:
+    int fd_;
+};
+
+// A connected socket, optionally wrapped in TLS; does not own the descriptor (the service
+// keeps every connection's descriptor in its set of live sockets and closes it there).
 class WireStream {
 public:
     WireStream(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
