@@ -37,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(
                     MergeCase{"NameIsTrimmed", "a =1", "a=2", "a=2"},
                     MergeCase{"EverythingDeleted", "a=1", "a=deleted", ""},
                     // A blank a part brings to an end of the result is trimmed too.
-                    MergeCase{"BlankAtTheEndsTrimmed", "b=2 ; a=1", "a=deleted", "b=2"}),
+                    MergeCase{"BlankAtTheEndsTrimmed", "b=2 ; a=1", "a=deleted", "b=2"},
+                    // So is a ";" a part brings to the end, which reading it again drops.
+                    MergeCase{"FinalSemicolonDropped", "x=1;;;; a=2", "a=deleted", "x=1"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct LineCase {
