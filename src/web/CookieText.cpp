@@ -90,6 +90,9 @@ std::string setCookieFromLine(std::string_view line) {
     } else {
         cookie = removeEveryIgnoringCase(line, "Set-Cookie:");
     }
+    // A line break has no place in a cookie: a stray one in the line ends the cookie there,
+    // so that it can never start a line of a later request's header.
+    cookie.resize(std::min(cookie.size(), cookie.find_first_of("\r\n")));
     return trimCookieText(cookie);
 }
 

@@ -54,15 +54,18 @@ TEST_P(SetCookieLine, TakesTheCookieBeforeItsAttributes) {
     EXPECT_EQ(setCookieFromLine(GetParam().line), GetParam().cookie);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SetCookieLine,
-                         testing::Values(LineCase{"WithAttributes", "Set-Cookie: a=1; Path=/",
-                                                  "a=1"},
-                                         LineCase{"Plain", "Set-Cookie: b=2", "b=2"},
-                                         LineCase{"LowerCaseNameIgnored", "set-cookie: a=1", ""},
-                                         LineCase{"NoSpaceAfterColonIgnored", "Set-Cookie:a=1", ""},
-                                         LineCase{"OtherHeader", "X-Set-Cookie: a=1", ""},
-                                         LineCase{"Blank", "Set-Cookie:   ", ""}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetCookieLine,
+    testing::Values(LineCase{"WithAttributes", "Set-Cookie: a=1; Path=/", "a=1"},
+                    LineCase{"Plain", "Set-Cookie: b=2", "b=2"},
+                    LineCase{"LowerCaseNameIgnored", "set-cookie: a=1", ""},
+                    LineCase{"NoSpaceAfterColonIgnored", "Set-Cookie:a=1", ""},
+                    LineCase{"OtherHeader", "X-Set-Cookie: a=1", ""},
+                    LineCase{"Blank", "Set-Cookie:   ", ""},
+                    // A stray line break ends the cookie.
+                    LineCase{"StrayCarriageReturn", "Set-Cookie: a=1\rX-Evil: 1", "a=1"},
+                    LineCase{"StrayLineFeed", "Set-Cookie: a=1\nb=2; Path=/", "a=1"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CookieText, SplittingCountsInnerEmptyPiecesButNotAFinalOne) {
     EXPECT_EQ(splitCookieText("a; ; b; "), (std::vector<std::string>{"a", "", "b"}));
