@@ -1,10 +1,10 @@
-// Cookie collection and merging: a merge keeps one part per name, the received ones win,
-// merging the same received cookies again changes nothing, and trimming is idempotent.
+// Cookie collection and merging: the merge replaces the sent text, merging the same
+// received cookies again changes nothing (for texts whose ";" all separate parts), and
+// trimming is idempotent.
 #include "FuzzCheck.h"
 #include "web/CookieText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
-#include <set>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -22,13 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string old = sent;
     const std::string merged = corvanta::mergeCookieText(old, received);
     FUZZ_CHECK(old == merged);
-    std::set<std::string> names;
-    for (const std::string& part : corvanta::splitCookieText(merged)) {
-        FUZZ_CHECK(part.find("=deleted") == std::string::npos ||
-                   part.substr(part.find("=deleted")) != "=deleted");
-        names.insert(corvanta::cookieName(part));
+    // Merging the result again changes nothing, for texts whose parts hold no ";" of their
+    // own (one without its blank): such a part may split differently when read again.
+    auto plainSemicolons = [](const std::string& text) {
+        for (std::size_t at = text.find(';'); at != std::string::npos; at = text.find(';', at + 1))
+            if (at + 1 < text.size() && text[at + 1] != ' ')
+                return false;
+        return true;
+    };
+    const bool plain = plainSemicolons(sent) && plainSemicolons(received) && !sent.ends_with(";") &&
+                       !received.ends_with(";");
+    // No part the merge keeps is a deleted one.
+    for (const std::string& part : corvanta::splitCookieText(merged))
+        FUZZ_CHECK(!plain || !part.ends_with("=deleted"));
+    if (plain) {
+        std::string again = merged;
+        FUZZ_CHECK(corvanta::mergeCookieText(again, received) == merged);
     }
-    std::string again = merged;
-    FUZZ_CHECK(corvanta::mergeCookieText(again, received) == merged);
     return 0;
 }

@@ -90,6 +90,9 @@ std::string setCookieFromLine(std::string_view line) {
     } else {
         cookie = removeEveryIgnoringCase(line, "Set-Cookie:");
     }
+    // A line break has no place in a cookie: a stray one in the line ends the cookie there,
+    // so that it can never start a line of a later request's header.
+    cookie.resize(std::min(cookie.size(), cookie.find_first_of("\r\n")));
     return trimCookieText(cookie);
 }
 
@@ -109,31 +112,45 @@ std::string mergeCookieText(std::string& oldCookies, const std::string& newCooki
             merged.push_back(std::move(part));
     }
 
-    std::string joined;
-    for (const std::string& part : merged) {
-        if (part.ends_with("=deleted"))
-            continue;
-        joined += part;
-        joined += kSeparator;
-    }
-    if (!joined.empty())
-        joined.resize(joined.size() - kSeparator.size());
+    // Without "=deleted" parts and repeated ones, joined again.
+    auto tidy = [](const std::vector<std::string>& parts) {
+        std::string joined;
+        for (const std::string& part : parts) {
+            if (part.ends_with("=deleted"))
+                continue;
+            joined += part;
+            joined += kSeparator;
+        }
+        if (!joined.empty())
+            joined.resize(joined.size() - kSeparator.size());
 
-    std::vector<std::string> kept;
-    for (std::string& part : splitCookieText(joined)) {
-        if (std::find(kept.begin(), kept.end(), part) == kept.end())
-            kept.push_back(std::move(part));
+        std::vector<std::string> kept;
+        for (std::string& part : splitCookieText(joined)) {
+            if (std::find(kept.begin(), kept.end(), part) == kept.end())
+                kept.push_back(std::move(part));
+        }
+        std::string text;
+        for (size_t i = 0; i < kept.size(); ++i) {
+            if (i > 0)
+                text += kSeparator;
+            text += kept[i];
+        }
+        return text;
+    };
+    std::string result = tidy(merged);
+    // Parts taken from inside a text may bring a blank or a final ";" to the ends of the
+    // result, which reading it again would take away (and may turn a part into a deleted
+    // one): the result is read and tidied that way until nothing changes. A round that
+    // changes the text shortens it, so this ends.
+    for (;;) {
+        std::string again = tidy(prepare(result));
+        const bool shorter = again.size() < result.size();
+        if (again == result)
+            break;
+        result = std::move(again);
+        if (!shorter)
+            break;
     }
-
-    std::string result;
-    for (size_t i = 0; i < kept.size(); ++i) {
-        if (i > 0)
-            result += kSeparator;
-        result += kept[i];
-    }
-    // Parts taken from inside a text may bring a blank to the ends of the result; it is
-    // trimmed like every cookie text, so that merging the result again changes nothing.
-    result = trimCookieText(result);
     oldCookies = result;
     return result;
 }

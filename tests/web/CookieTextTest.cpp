@@ -37,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(
                     MergeCase{"NameIsTrimmed", "a =1", "a=2", "a=2"},
                     MergeCase{"EverythingDeleted", "a=1", "a=deleted", ""},
                     // A blank a part brings to an end of the result is trimmed too.
-                    MergeCase{"BlankAtTheEndsTrimmed", "b=2 ; a=1", "a=deleted", "b=2"}),
+                    MergeCase{"BlankAtTheEndsTrimmed", "b=2 ; a=1", "a=deleted", "b=2"},
+                    // So is a ";" a part brings to the end, which reading it again drops.
+                    MergeCase{"FinalSemicolonDropped", "x=1;;;; a=2", "a=deleted", "x=1"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct LineCase {
@@ -52,15 +54,18 @@ TEST_P(SetCookieLine, TakesTheCookieBeforeItsAttributes) {
     EXPECT_EQ(setCookieFromLine(GetParam().line), GetParam().cookie);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SetCookieLine,
-                         testing::Values(LineCase{"WithAttributes", "Set-Cookie: a=1; Path=/",
-                                                  "a=1"},
-                                         LineCase{"Plain", "Set-Cookie: b=2", "b=2"},
-                                         LineCase{"LowerCaseNameIgnored", "set-cookie: a=1", ""},
-                                         LineCase{"NoSpaceAfterColonIgnored", "Set-Cookie:a=1", ""},
-                                         LineCase{"OtherHeader", "X-Set-Cookie: a=1", ""},
-                                         LineCase{"Blank", "Set-Cookie:   ", ""}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, SetCookieLine,
+    testing::Values(LineCase{"WithAttributes", "Set-Cookie: a=1; Path=/", "a=1"},
+                    LineCase{"Plain", "Set-Cookie: b=2", "b=2"},
+                    LineCase{"LowerCaseNameIgnored", "set-cookie: a=1", ""},
+                    LineCase{"NoSpaceAfterColonIgnored", "Set-Cookie:a=1", ""},
+                    LineCase{"OtherHeader", "X-Set-Cookie: a=1", ""},
+                    LineCase{"Blank", "Set-Cookie:   ", ""},
+                    // A stray line break ends the cookie.
+                    LineCase{"StrayCarriageReturn", "Set-Cookie: a=1\rX-Evil: 1", "a=1"},
+                    LineCase{"StrayLineFeed", "Set-Cookie: a=1\nb=2; Path=/", "a=1"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CookieText, SplittingCountsInnerEmptyPiecesButNotAFinalOne) {
     EXPECT_EQ(splitCookieText("a; ; b; "), (std::vector<std::string>{"a", "", "b"}));
