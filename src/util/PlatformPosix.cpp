@@ -50,6 +50,25 @@ struct Lenience {
     const std::function<std::size_t(std::string_view rest)>* skip;
 };
 
+// Whether `rest` (shorter than a whole character) could be the start of one character in
+// the charset: for GB18030 by its byte ranges (lead 81-FE; a digit then a lead begin a
+// four-byte form), for other charsets when no byte after the first is ASCII.
+bool startsOneCharacter(const std::string& charset, std::string_view rest) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(rest[i]); };
+    std::string name = charset;
+    for (char& c : name)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (name == "GB18030") {
+        if (rest.empty() || byte(0) < 0x81 || byte(0) > 0xFE)
+            return false;
+        if (rest.size() >= 2 && (byte(1) < 0x30 || byte(1) > 0x39))
+            return false;
+        return rest.size() < 3 || (byte(2) >= 0x81 && byte(2) <= 0xFE);
+    }
+    return std::all_of(rest.begin() + (rest.empty() ? 0 : 1), rest.end(),
+                       [](char c) { return (c & 0x80) != 0; });
+}
+
 std::optional<std::string> convert(std::string_view input, const std::string& from,
                                    const std::string& to, const Lenience* lenience) {
     IconvHandle cd(from, to);
@@ -87,13 +106,12 @@ std::optional<std::string> convert(std::string_view input, const std::string& fr
         if (lenience == nullptr)
             return std::nullopt; // EILSEQ or EINVAL: not valid in `from`
         append(lenience->replacement);
-        // EINVAL: the input ends inside a sequence. When its other bytes could all belong
-        // to it (none is ASCII), it is one cut-short character: nothing more can follow.
+        // EINVAL: the input ends inside a sequence. When the bytes left could all be the
+        // start of one character, it is one cut-short character: nothing more can follow.
         // Otherwise the converter only saw too few bytes to tell that the sequence was
         // broken (a four-byte GB18030 form cut short by "0h"): its lead is skipped like an
         // invalid byte, so that the characters after it are kept.
-        if (error == EINVAL &&
-            std::all_of(in + 1, in + inLeft, [](char c) { return (c & 0x80) != 0; })) {
+        if (error == EINVAL && startsOneCharacter(from, std::string_view(in, inLeft))) {
             inLeft = 0;
             continue;
         }

@@ -271,6 +271,9 @@ Piece gb18030Piece(std::string_view rest) {
         return {Piece::Whole, 2};
     if (!inRange(second, 0x30, 0x39))
         return {Piece::Bad};
+    // A four-byte form cut short only when what there is of it fits the form.
+    if (rest.size() >= 3 && !inRange(byteAt(rest, 2), 0x81, 0xFE))
+        return {Piece::Bad};
     if (rest.size() < 4)
         return {Piece::Cut};
     if (!inRange(byteAt(rest, 2), 0x81, 0xFE) || !inRange(byteAt(rest, 3), 0x30, 0x39))

@@ -1,8 +1,7 @@
 #include "util/CodePage.h"
 
-#include "util/Platform.h"
-
 #include "support/OnManyThreads.h"
+#include "util/Platform.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -134,6 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidCase{"LegacyLeadAtEnd", "\xD6\xD0\xD6", 936, u"中\uFFFD"},
                       // A four-byte form cut short by ASCII at the end keeps the ASCII.
                       InvalidCase{"Gb18030CutShortBeforeAscii", "\x82\x30h", 54936, u"\uFFFD0h"},
+                      // What is left of a four-byte form at the very end is one character.
+                      InvalidCase{"Gb18030FourByteCutAtEnd", "x\x81\x30\x81", 54936, u"x\uFFFD"},
                       InvalidCase{"Utf16OddByte", "a\0b"s, 1200, u"a\uFFFD"},
                       // 0x80 as a trail byte belongs to its character; alone it is the euro.
                       InvalidCase{"LegacyTrail80", "\x81\x80\x80", 936, u"\u4E90\u20AC"},
